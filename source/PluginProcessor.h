@@ -1,0 +1,145 @@
+#pragma once
+
+#include "engine/BumpCurve.h"
+#include "engine/EngineConstants.h"
+#include "engine/TripleBuffer.h"
+
+#include <juce_audio_processors/juce_audio_processors.h>
+
+#include <array>
+#include <atomic>
+#include <mutex>
+#include <string>
+
+/** Mirror of one bump's three parameters. Written by the message thread (editor, parameter
+    listener, updateParameters), read by the curve builders; every store is sequentially consistent. */
+struct BumpSettings
+{
+    std::atomic<float> amplitude { 0.0f };
+    std::atomic<float> position { 0.0f };
+    std::atomic<float> width { 0.0f };
+};
+
+/** A value that processBlock moves towards target by one-pole smoothing. The audio thread
+    writes current; the message thread writes target (and current on a jump). */
+struct SmoothedAmount
+{
+    SmoothedAmount (float initial) noexcept : current (initial), target (initial) {}
+
+    std::atomic<float> current;
+    std::atomic<float> target;
+};
+
+/** The thirteen parameters, in host order. */
+namespace ParameterIds
+{
+    constexpr std::array<const char*, 13> all {
+        "amplitude1", "frequency1", "wavelength1",
+        "amplitude2", "frequency2", "wavelength2",
+        "amplitude3", "frequency3", "wavelength3",
+        "velocity", "distortion", "drywet", "backColor"
+    };
+
+    constexpr int velocity = 9, distortion = 10, drywet = 11, backColor = 12;
+}
+
+/** The wave-shaping engine that the host creates for each plug-in instance. */
+class CompressorAudioProcessor  : public juce::AudioProcessor,
+                                  public juce::AudioProcessorValueTreeState::Listener,
+                                  public juce::Timer,
+                                  public juce::HighResolutionTimer
+{
+public:
+    CompressorAudioProcessor();
+    ~CompressorAudioProcessor() override;
+
+    const juce::String getName() const override;
+    void prepareToPlay (double sampleRate, int samplesPerBlock) override;
+    void releaseResources() override;
+    void processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
+    double getTailLengthSeconds() const override;
+    bool acceptsMidi() const override;
+    bool producesMidi() const override;
+    bool isMidiEffect() const override;
+    juce::AudioProcessorEditor* createEditor() override;
+    bool hasEditor() const override;
+    int getNumPrograms() override;
+    int getCurrentProgram() override;
+    void setCurrentProgram (int index) override;
+    const juce::String getProgramName (int index) override;
+    void changeProgramName (int index, const juce::String& newName) override;
+    void getStateInformation (juce::MemoryBlock& destData) override;
+    void setStateInformation (const void* data, int sizeInBytes) override;
+    bool isBusesLayoutSupported (const BusesLayout& layouts) const override;
+
+    void timerCallback() override;
+    void hiResTimerCallback() override;
+    void parameterChanged (const juce::String& parameterID, float newValue) override;
+
+    /** Brings the mirrors (when readParameters is true) and the bump curve up to date,
+        and reports the latency. */
+    void updateParameters (bool readParameters);
+
+    /** Rebuilds the bump curve at the current centres and advances the centres by one drift step. */
+    void allBumps();
+
+    /** Serves a curve rebuild requested by a parameter change: puts the centres back at their
+        positions and rebuilds. The high-resolution timer calls this on every tick. */
+    bool serviceCurveRequest();
+
+    /** The curve that the audio thread last took from the builders (audio thread only). */
+    const kestrine::BumpCurveTable& currentBumpCurve() noexcept;
+
+    /** The current bump centres (for tests; takes the builders' lock). */
+    std::array<int, kestrine::numBumps> currentBumpCentres();
+
+    //==============================================================================
+    juce::AudioProcessorValueTreeState parameters;
+    const std::string titleText { "K e s t r i n e" };
+
+    // Mirrors of the parameter values that the engine reads. Written by the message thread
+    // (editor slider callback, updateParameters, the parameter listener) and by the parameter
+    // listener on whatever thread the host changes a parameter on; read by the curve builders
+    // and the audio thread. All stores are sequentially consistent.
+    std::array<BumpSettings, kestrine::numBumps> bumps;
+    std::atomic<float> driftSpeed { 0.0f };
+    SmoothedAmount distortion { 0.0f };
+    SmoothedAmount dryWet { 1.0f };
+
+    // The bump curve. Built by the high-resolution timer thread and by whichever thread runs
+    // updateParameters, one at a time under curveBuildLock; published whole to the audio
+    // thread, which takes the newest complete curve at a capture without waiting.
+    kestrine::TripleBuffer<kestrine::BumpCurveTable> bumpCurve;
+
+    // Selected background theme 1 to 6: written by the editor's combo box, updateParameters
+    // and the parameter listener; read by the editor.
+    std::atomic<int> backgroundIndex { 1 };
+
+    // Set by the audio thread at every block; read and cleared by the editor's timer and by
+    // getStateInformation.
+    std::atomic<bool> blockProcessed { false };
+
+    const int editorWidth = 840;
+    const int editorHeight = 520;
+
+    // Which display view the editor draws: toggled and read by the editor only.
+    std::atomic<bool> normalisedViewSelected { false };
+
+private:
+    void rebuildCurveAtPositions();
+    void buildCurveAndDrift();   // caller holds curveBuildLock
+
+    // Current centres of the three bumps on the curve; guarded by curveBuildLock, which only the
+    // two curve builders (the timer thread and the thread running updateParameters) take.
+    std::array<int, kestrine::numBumps> bumpCentre {};
+    std::mutex curveBuildLock;
+
+    // Raised by the parameter listener when a position, amplitude or width changed; served by
+    // the high-resolution timer thread within its next tick.
+    std::atomic<bool> curveRequested { false };
+
+    juce::AudioParameterChoice* backColorParameter = nullptr;
+    std::array<std::atomic<float>*, ParameterIds::all.size()> parameterValues {};
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (CompressorAudioProcessor)
+};
