@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Kestrine and runs every test suite:
+#   1. the release build: the bundle, the tools, the benchmark (built, not run) and all tests;
+#   2. a ThreadSanitizer build running the concurrency tests;
+#   3. a clang AddressSanitizer/UndefinedBehaviorSanitizer build running the tests that open
+#      and close editors, restore hostile state blocks and cancel network requests, plus a
+#      bounded run of the state-block fuzzer.
+# Usage: scripts/test.sh            (from anywhere; run as root on a fresh Debian machine)
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+
+jobs=$(nproc)
+fuzz_seconds=${KESTRINE_FUZZ_SECONDS:-60}
+
+bash scripts/install-deps.sh googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
+
+step() { printf '\n==== %s\n' "$*"; }
+
+step "release build"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTRINE_BENCH=ON
+cmake --build build -j"$jobs"
+
+step "release tests"
+ctest --test-dir build --output-on-failure -j1
+
+step "ThreadSanitizer build"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRINE_TSAN=ON -DKESTRINE_TOOLS=OFF
+cmake --build build-tsan -j"$jobs" --target kestrine-tests
+
+step "ThreadSanitizer tests"
+# setarch -R: ThreadSanitizer needs the address-space layout it knows, without randomisation.
+TSAN_OPTIONS="suppressions=$root/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
+    setarch "$(uname -m)" -R build-tsan/tests/kestrine-tests --gtest_filter='Concurrency*:Processor.*'
+
+step "AddressSanitizer and fuzzer build"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRINE_FUZZ=ON -DKESTRINE_TOOLS=OFF
+cmake --build build-fuzz -j"$jobs"
+
+step "AddressSanitizer tests"
+ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
+    build-fuzz/tests/kestrine-tests --gtest_filter="${KESTRINE_ASAN_FILTER:-*}"
+
+step "state-block fuzzer, ${fuzz_seconds} s"
+bash tests/fuzz/run.sh build-fuzz "$fuzz_seconds"
+
+echo
+echo "All Kestrine test suites passed."
