@@ -250,11 +250,46 @@ void CompressorAudioProcessor::parameterChanged (const juce::String& parameterID
 //==============================================================================
 void CompressorAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
 {
+    renderBlock (buffer, false);
+}
+
+void CompressorAudioProcessor::processBlockBypassed (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
+{
+    // Bypass keeps the reported latency: the output is the input delayed by the same 1600
+    // samples, and the engine keeps running so that switching causes no jump in time.
+    renderBlock (buffer, true);
+}
+
+void CompressorAudioProcessor::renderBlock (juce::AudioBuffer<float>& buffer, bool bypassed) noexcept
+{
     blockProcessed = true;
     const juce::ScopedNoDenormals noDenormals;
 
+    const int numSamples = buffer.getNumSamples();
+
     for (auto channel = getTotalNumInputChannels(); channel < getTotalNumOutputChannels(); ++channel)
-        buffer.clear (channel, 0, buffer.getNumSamples());
+        buffer.clear (channel, 0, numSamples);
+
+    if (numSamples <= 0 || buffer.getNumChannels() < 1)
+        return;
+
+    float* const left = buffer.getWritePointer (0);
+    float* const right = getTotalNumOutputChannels() >= 2 && buffer.getNumChannels() >= 2 ? buffer.getWritePointer (1) : nullptr;
+
+    (void) bypassed;
+    if (engine.process (left, right, numSamples, *this, &displayViews.back()))
+        displayViews.publish();
+}
+
+const kestrine::DisplayViews& CompressorAudioProcessor::latestDisplayViews() noexcept
+{
+    displayViews.fetch();
+    return displayViews.front();
+}
+
+void CompressorAudioProcessor::setDisplayActive (bool active) noexcept
+{
+    displayActive = active;
 }
 
 //==============================================================================

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "engine/BumpCurve.h"
+#include "engine/DisplayViews.h"
 #include "engine/EngineConstants.h"
+#include "engine/SampleRenderer.h"
 #include "engine/TripleBuffer.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
@@ -57,6 +59,7 @@ public:
     void prepareToPlay (double sampleRate, int samplesPerBlock) override;
     void releaseResources() override;
     void processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
+    void processBlockBypassed (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
     double getTailLengthSeconds() const override;
     bool acceptsMidi() const override;
     bool producesMidi() const override;
@@ -90,6 +93,13 @@ public:
     /** The curve that the audio thread last took from the builders (audio thread only). */
     const kestrine::BumpCurveTable& currentBumpCurve() noexcept;
 
+    /** The newest complete pair of display views (message thread only). */
+    const kestrine::DisplayViews& latestDisplayViews() noexcept;
+
+    /** Called by the editor when it opens (true) and closes (false): the audio thread refreshes
+        the display views only while an editor shows them, starting with the next capture. */
+    void setDisplayActive (bool active) noexcept;
+
     /** The current bump centres (for tests; takes the builders' lock). */
     std::array<int, kestrine::numBumps> currentBumpCentres();
 
@@ -119,6 +129,16 @@ public:
     // getStateInformation.
     std::atomic<bool> blockProcessed { false };
 
+    // The display views of the last capture, published whole by the audio thread and read by
+    // the editor on the message thread; neither side waits.
+    kestrine::TripleBuffer<kestrine::DisplayViews> displayViews;
+
+    // Whether an editor shows the display views: written by the editor, read by the audio thread.
+    std::atomic<bool> displayActive { false };
+
+    // The cycle capture and rendering state. Audio thread only (public for the tests).
+    kestrine::SampleRenderer engine;
+
     const int editorWidth = 840;
     const int editorHeight = 520;
 
@@ -126,6 +146,7 @@ public:
     std::atomic<bool> normalisedViewSelected { false };
 
 private:
+    void renderBlock (juce::AudioBuffer<float>& buffer, bool bypassed) noexcept;
     void rebuildCurveAtPositions();
     void buildCurveAndDrift();   // caller holds curveBuildLock
 
