@@ -1,0 +1,518 @@
+#include "PluginHost.h"
+
+#include "Demo.h"
+#include "ParameterTable.h"
+#include "RenderOptions.h"
+#include "RenderSession.h"
+
+#include <juce_audio_formats/juce_audio_formats.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace kestrine::render;
+
+namespace
+{
+    constexpr int latency = 1600;
+    const juce::File someBundle ("/opt/Kestrine.vst3");
+
+    ParsedCommandLine parse (const juce::StringArray& arguments)
+    {
+        return parseCommandLine (arguments, someBundle);
+    }
+
+    /** The Kestrine parameters as the bundle presents them, written out by hand. */
+    std::vector<ParameterInfo> kestrineTable()
+    {
+        std::vector<ParameterInfo> table;
+        auto add = [&table] (const char* id, const char* name, double lo, double hi, juce::StringArray choices = {})
+        {
+            table.push_back ({ id, name, lo, hi, choices, static_cast<int> (table.size()) });
+        };
+
+        for (const auto* k : { "1", "2", "3" })
+        {
+            add ((juce::String ("amplitude") + k).toRawUTF8(), (juce::String ("Amplitude") + k).toRawUTF8(), -0.5, 0.5);
+            add ((juce::String ("frequency") + k).toRawUTF8(), (juce::String ("Position") + k).toRawUTF8(), 0.0, 800.0);
+            add ((juce::String ("wavelength") + k).toRawUTF8(), (juce::String ("Width") + k).toRawUTF8(), 5.0, 100.0);
+        }
+
+        add ("velocity", "Velocity", -1.0, 1.0);
+        add ("distortion", "Distortion", -1.0, 1.0);
+        add ("drywet", "Dry/Wet", 0.0, 1.0);
+        add ("backColor", "BackColor", 0.0, 5.0, { "Vibrato", "Crescendo", "Rhapsody", "Staccato", "Tremolo", "Arpeggio" });
+        add ("bypass", "Bypass", 0.0, 1.0);
+        return table;
+    }
+
+    juce::File renderTool()
+    {
+        return juce::File (KESTRINE_RENDER_PATH);
+    }
+
+    struct ToolRun
+    {
+        int exitCode = -1;
+        juce::String output;   // stdout and stderr together
+    };
+
+    ToolRun runTool (const juce::StringArray& arguments)
+    {
+        juce::StringArray command { renderTool().getFullPathName() };
+        command.addArray (arguments);
+
+        juce::ChildProcess process;
+        ToolRun run;
+
+        if (! process.start (command, juce::ChildProcess::wantStdOut | juce::ChildProcess::wantStdErr))
+            return run;
+
+        run.output = process.readAllProcessOutput();
+
+        if (process.waitForProcessToFinish (60000))
+            run.exitCode = static_cast<int> (process.getExitCode());
+
+        return run;
+    }
+
+    /** A decaying two-tone signal with a little noise, different on each channel: every
+        sample distinct, some above 0.64 so that a shaping fault would show. */
+    juce::AudioBuffer<float> testSignal (int channels, int frames)
+    {
+        juce::AudioBuffer<float> signal (channels, frames);
+        juce::Random random (1234);
+
+        for (int c = 0; c < channels; ++c)
+            for (int i = 0; i < frames; ++i)
+            {
+                const auto t = static_cast<float> (i) / 48000.0f;
+                const auto envelope = std::exp (-1.5f * t);
+                signal.setSample (c, i, envelope * (0.6f * std::sin (2.0f * 3.14159265f * (110.0f + 55.0f * c) * t)
+                                                    + 0.3f * std::sin (2.0f * 3.14159265f * 733.0f * t))
+                                            + 0.02f * (random.nextFloat() - 0.5f));
+            }
+
+        return signal;
+    }
+
+    juce::Result writeFile (const juce::File& file, juce::AudioFormat& format, const juce::AudioBuffer<float>& samples,
+                            int bits)
+    {
+        file.deleteFile();
+        auto stream = std::make_unique<juce::FileOutputStream> (file);
+
+        if (stream->failedToOpen())
+            return juce::Result::fail ("cannot open " + file.getFullPathName());
+
+        std::unique_ptr<juce::AudioFormatWriter> writer (format.createWriterFor (
+            stream.get(), 48000.0, static_cast<unsigned int> (samples.getNumChannels()), bits, {}, 0));
+
+        if (writer == nullptr)
+            return juce::Result::fail ("no writer for " + file.getFullPathName());
+
+        stream.release();
+        writer->writeFromAudioSampleBuffer (samples, 0, samples.getNumSamples());
+        return juce::Result::ok();
+    }
+
+    /** Largest difference between two buffers of equal shape, or infinity if the shapes differ. */
+    float largestDifference (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b, int offsetInB = 0)
+    {
+        if (a.getNumChannels() != b.getNumChannels() || a.getNumSamples() != b.getNumSamples())
+            return std::numeric_limits<float>::infinity();
+
+        float largest = 0.0f;
+
+        for (int c = 0; c < a.getNumChannels(); ++c)
+            for (int i = 0; i + offsetInB < a.getNumSamples(); ++i)
+                largest = std::max (largest, std::abs (a.getSample (c, i) - b.getSample (c, i + offsetInB)));
+
+        return largest;
+    }
+
+    class RenderTool : public testing::Test
+    {
+    protected:
+        void SetUp() override
+        {
+            folder = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("kestrine-render-test", "");
+            ASSERT_TRUE (folder.createDirectory());
+        }
+
+        void TearDown() override
+        {
+            folder.deleteRecursively();
+        }
+
+        juce::File file (const char* name) const { return folder.getChildFile (name); }
+
+        /** Names of everything in the folder, hidden files included, sorted. */
+        juce::StringArray folderContents() const
+        {
+            juce::StringArray names;
+
+            for (const auto& entry : juce::RangedDirectoryIterator (folder, false, "*", juce::File::findFilesAndDirectories))
+                names.add (entry.getFile().getFileName());
+
+            names.sort (false);
+            return names;
+        }
+
+        juce::AudioBuffer<float> read (const juce::File& f) const
+        {
+            juce::AudioBuffer<float> samples;
+            double rate = 0.0;
+            EXPECT_TRUE (readAudioFile (f, samples, rate).wasOk()) << f.getFullPathName();
+            return samples;
+        }
+
+        juce::File folder;
+    };
+}
+
+//==============================================================================
+TEST (RenderCommandLine, AcceptsTheDocumentedForms)
+{
+    const auto plain = parse ({ "in.wav", "out.wav" });
+    ASSERT_TRUE (plain.ok()) << plain.error;
+    EXPECT_EQ (plain.options.input.getFileName(), "in.wav");
+    EXPECT_EQ (plain.options.output.getFileName(), "out.wav");
+    EXPECT_TRUE (plain.options.input.isAbsolutePath());
+    EXPECT_EQ (plain.options.bundle, someBundle);
+    EXPECT_EQ (plain.options.blockSize, 512);
+    EXPECT_TRUE (plain.options.compensateLatency);
+    EXPECT_EQ (plain.options.format, OutputFormat::pcm24);
+
+    const auto full = parse ({ "--set", "amplitude1=0.3", "--set=frequency1 = 200", "in.aiff", "--float",
+                               "--block-size", "77", "--no-latency-compensation", "--state", "a.state",
+                               "--save-state=b.state", "--bundle", "/x/K.vst3", "out.wav" });
+    ASSERT_TRUE (full.ok()) << full.error;
+    ASSERT_EQ (full.options.settings.size(), 2u);
+    EXPECT_EQ (full.options.settings[0].identifier, "amplitude1");
+    EXPECT_EQ (full.options.settings[0].valueText, "0.3");
+    EXPECT_EQ (full.options.settings[1].identifier, "frequency1");
+    EXPECT_EQ (full.options.settings[1].valueText, "200");
+    EXPECT_EQ (full.options.format, OutputFormat::float32);
+    EXPECT_EQ (full.options.blockSize, 77);
+    EXPECT_FALSE (full.options.compensateLatency);
+    EXPECT_EQ (full.options.stateToLoad.getFileName(), "a.state");
+    EXPECT_EQ (full.options.stateToSave.getFileName(), "b.state");
+    EXPECT_EQ (full.options.bundle, juce::File ("/x/K.vst3"));
+
+    EXPECT_TRUE (parse ({ "--help" }).options.showHelp);
+    EXPECT_TRUE (parse ({ "in.wav", "-h", "--bogus" }).options.showHelp);
+    EXPECT_TRUE (parse ({ "--set", "drywet=0", "--save-state", "s.state" }).ok());   // no audio needed
+    EXPECT_TRUE (parse ({ "--list-parameters" }).ok());
+    EXPECT_TRUE (parse ({ "--demo", "demo-output", "--block-size", "256" }).options.wantsDemo());
+}
+
+TEST (RenderCommandLine, RefusesBadCommandLinesWithAMessageNamingTheFault)
+{
+    const struct { juce::StringArray arguments; const char* expected; } cases[] = {
+        { {},                                                    "missing INPUT and OUTPUT" },
+        { { "in.wav" },                                          "missing OUTPUT" },
+        { { "a.wav", "b.wav", "c.wav" },                         "too many arguments" },
+        { { "same.wav", "same.wav" },                            "must differ" },
+        { { "--frobnicate", "a.wav", "b.wav" },                  "unknown option --frobnicate" },
+        { { "--set" },                                           "--set needs ID=VALUE" },
+        { { "--set", "amplitude1", "a.wav", "b.wav" },           "got \"amplitude1\"" },
+        { { "--set", "=0.3", "a.wav", "b.wav" },                 "--set needs ID=VALUE" },
+        { { "--set", "amplitude1=", "a.wav", "b.wav" },          "--set needs ID=VALUE" },
+        { { "--block-size", "0", "a.wav", "b.wav" },             "--block-size must be a whole number from 1 to 65536" },
+        { { "--block-size", "65537", "a.wav", "b.wav" },         "from 1 to 65536" },
+        { { "--block-size", "12x", "a.wav", "b.wav" },           "got \"12x\"" },
+        { { "--block-size", "-5", "a.wav", "b.wav" },            "from 1 to 65536" },
+        { { "a.wav", "b.wav", "--block-size" },                  "--block-size needs a number" },
+        { { "a.wav", "b.wav", "--state" },                       "--state needs a path" },
+        { { "--float=yes", "a.wav", "b.wav" },                   "--float takes no value" },
+        { { "--demo", "d", "a.wav" },                            "--demo writes its own input" },
+        { { "--demo", "d", "--set", "drywet=0" },                "--demo uses its own settings" },
+    };
+
+    for (const auto& c : cases)
+    {
+        const auto parsed = parse (c.arguments);
+        EXPECT_FALSE (parsed.ok()) << c.arguments.joinIntoString (" ");
+        EXPECT_TRUE (parsed.error.contains (c.expected)) << c.arguments.joinIntoString (" ") << " -> " << parsed.error;
+        EXPECT_FALSE (parsed.error.containsAnyOf ("\r\n")) << parsed.error;
+    }
+}
+
+TEST (RenderParameters, ResolvesPlainValuesByIdentifierOrName)
+{
+    const auto table = kestrineTable();
+    const struct { const char* id; const char* value; int index; float normalised; } cases[] = {
+        { "amplitude1",  "-0.5",     0, 0.0f },
+        { "amplitude1",  "0.5",      0, 1.0f },
+        { "amplitude1",  "0.25",     0, 0.75f },
+        { "frequency2",  "200",      4, 0.25f },
+        { "Position2",   "800",      4, 1.0f },      // by name
+        { "WAVELENGTH3", "5",        8, 0.0f },      // without regard to case
+        { "Dry/Wet",     "0.3",     11, 0.3f },
+        { "backColor",   "3",       12, 0.6f },
+        { "backColor",   "staccato", 12, 0.6f },     // a choice by its text
+        { "bypass",      "1",       13, 1.0f },
+        { "velocity",    " -1e-1 ",  9, 0.45f },
+    };
+
+    for (const auto& c : cases)
+    {
+        const auto r = resolveSetting (table, { c.id, c.value });
+        ASSERT_TRUE (r.ok()) << c.id << "=" << c.value << ": " << r.error;
+        EXPECT_EQ (r.tableIndex, c.index) << c.id;
+        EXPECT_NEAR (r.normalisedValue, c.normalised, 1.0e-6f) << c.id << "=" << c.value;
+    }
+}
+
+TEST (RenderParameters, RefusesUnknownIdentifiersAndValuesOutsideTheRange)
+{
+    const auto table = kestrineTable();
+    const struct { const char* id; const char* value; const char* expected; } cases[] = {
+        { "amplitude4", "0.1",   "unknown parameter \"amplitude4\"; valid identifiers: amplitude1, frequency1, wavelength1, amplitude2" },
+        { "gain",       "1",     "velocity, distortion, drywet, backColor, bypass" },
+        { "amplitude1", "0.51",  "value 0.51 for amplitude1 is outside its range -0.5 to 0.5" },
+        { "amplitude1", "-0.6",  "outside its range -0.5 to 0.5" },
+        { "frequency1", "800.5", "outside its range 0 to 800" },
+        { "wavelength1", "4",    "outside its range 5 to 100" },
+        { "drywet",     "abc",   "value \"abc\" for drywet is not a number; valid: 0 to 1" },
+        { "drywet",     "0.3x",  "is not a number" },
+        { "drywet",     "nan",   "is not a number" },
+        { "drywet",     "inf",   "is not a number" },
+        { "backColor",  "6",     "outside its range 0 to 5 or one of Vibrato, Crescendo, Rhapsody, Staccato, Tremolo, Arpeggio" },
+        { "backColor",  "2.5",   "must be a whole number" },
+        { "backColor",  "Purple", "is not a number; valid: 0 to 5 or one of Vibrato" },
+    };
+
+    for (const auto& c : cases)
+    {
+        const auto r = resolveSetting (table, { c.id, c.value });
+        EXPECT_FALSE (r.ok()) << c.id << "=" << c.value;
+        EXPECT_TRUE (r.error.contains (c.expected)) << c.id << "=" << c.value << " -> " << r.error;
+    }
+}
+
+//==============================================================================
+TEST (RenderHost, TheBundlesParametersMapToTheirIdentifiersAndRanges)
+{
+    juce::String error;
+    const auto host = HostedPlugin::load (kestrine::test::builtBundle(), 48000.0, 512, error);
+    ASSERT_NE (host, nullptr) << error;
+
+    const auto expected = kestrineTable();
+    const auto& actual = host->parameters();
+    ASSERT_EQ (actual.size(), expected.size());
+
+    for (size_t i = 0; i < expected.size(); ++i)
+    {
+        EXPECT_EQ (actual[i].identifier, expected[i].identifier) << i;
+        EXPECT_EQ (actual[i].name, expected[i].name) << i;
+        EXPECT_DOUBLE_EQ (actual[i].minimum, expected[i].minimum) << expected[i].identifier;
+        EXPECT_DOUBLE_EQ (actual[i].maximum, expected[i].maximum) << expected[i].identifier;
+        EXPECT_EQ (actual[i].choices, expected[i].choices) << expected[i].identifier;
+    }
+
+    // A plain value set through the tool is the value the plug-in then shows.
+    ASSERT_TRUE (host->applySettings ({ { "frequency1", "123.45" }, { "Width2", "7" }, { "distortion", "-0.25" },
+                                        { "backColor", "Tremolo" } }).wasOk());
+    const auto& parameters = host->instance().getParameters();
+    EXPECT_EQ (parameters[1]->getCurrentValueAsText(), "123.45");
+    EXPECT_EQ (parameters[5]->getCurrentValueAsText(), "7.00");
+    EXPECT_EQ (parameters[10]->getCurrentValueAsText(), "-0.25");
+    EXPECT_EQ (parameters[12]->getCurrentValueAsText(), "Tremolo");
+
+    // One bad request in a list changes nothing.
+    const auto refused = host->applySettings ({ { "frequency1", "300" }, { "frequency2", "900" } });
+    EXPECT_TRUE (refused.failed());
+    EXPECT_EQ (parameters[1]->getCurrentValueAsText(), "123.45");
+}
+
+TEST_F (RenderTool, DefaultSettingsGiveTheInputBackSampleForSample)
+{
+    juce::WavAudioFormat wav;
+    juce::AiffAudioFormat aiff;
+    juce::FlacAudioFormat flac;
+
+    // Float WAV keeps the samples exactly; AIFF and FLAC hold 24-bit integers, which the
+    // float output then carries unchanged.
+    const struct { const char* name; juce::AudioFormat* format; int bits; int channels; const char* blockSize; } cases[] = {
+        { "stereo.wav",  &wav,  32, 2, "512" },
+        { "mono.wav",    &wav,  32, 1, "512" },
+        { "odd.wav",     &wav,  32, 2, "77" },     // blocks that do not divide the latency
+        { "stereo.aiff", &aiff, 24, 2, "1024" },
+        { "mono.flac",   &flac, 24, 1, "300" },
+    };
+
+    for (const auto& c : cases)
+    {
+        const auto input = file (c.name);
+        const auto output = file ("out.wav");
+        ASSERT_TRUE (writeFile (input, *c.format, testSignal (c.channels, 48000 + 123), c.bits).wasOk()) << c.name;
+
+        const auto run = runTool ({ input.getFullPathName(), output.getFullPathName(), "--float", "--block-size", c.blockSize });
+        ASSERT_EQ (run.exitCode, 0) << c.name << ": " << run.output;
+        EXPECT_TRUE (run.output.isEmpty()) << run.output;
+
+        const auto in = read (input);
+        const auto out = read (output);
+        EXPECT_EQ (out.getNumChannels(), c.channels) << c.name;
+        EXPECT_EQ (out.getNumSamples(), in.getNumSamples()) << c.name;
+        EXPECT_EQ (largestDifference (in, out), 0.0f) << c.name;
+        output.deleteFile();
+    }
+}
+
+TEST_F (RenderTool, WithoutCompensationTheOutputIsTheInputDelayedByTheLatency)
+{
+    const auto input = file ("in.wav");
+    const auto delayed = file ("delayed.wav");
+    const auto rounded = file ("rounded.wav");
+    const auto signal = testSignal (2, 20000);
+    ASSERT_TRUE (writeWavFile (input, signal, 48000.0, OutputFormat::float32).wasOk());
+
+    ASSERT_EQ (runTool ({ input.getFullPathName(), delayed.getFullPathName(), "--float", "--no-latency-compensation" }).exitCode, 0);
+    const auto out = read (delayed);
+    ASSERT_EQ (out.getNumSamples(), signal.getNumSamples());
+    EXPECT_EQ (out.getMagnitude (0, latency), 0.0f);
+
+    float largest = 0.0f;
+    for (int c = 0; c < 2; ++c)
+        for (int i = latency; i < signal.getNumSamples(); ++i)
+            largest = std::max (largest, std::abs (out.getSample (c, i) - signal.getSample (c, i - latency)));
+    EXPECT_EQ (largest, 0.0f);
+
+    // The default 24-bit output is the same to within one step of 24-bit rounding.
+    ASSERT_EQ (runTool ({ input.getFullPathName(), rounded.getFullPathName() }).exitCode, 0);
+    EXPECT_LE (largestDifference (signal, read (rounded)), 1.0f / 8388607.0f);
+}
+
+TEST_F (RenderTool, FailuresGiveOneLineAndLeaveNoFileBehind)
+{
+    const auto input = file ("in.wav");
+    ASSERT_TRUE (writeWavFile (input, testSignal (2, 4000), 48000.0, OutputFormat::float32).wasOk());
+    file ("not-audio.wav").replaceWithText ("this is not audio");
+    file ("surround.wav");
+    {
+        juce::WavAudioFormat wav;
+        ASSERT_TRUE (writeFile (file ("surround.wav"), wav, juce::AudioBuffer<float> (6, 100), 24).wasOk());
+    }
+    file ("bad.state").replaceWithText ("<PARAMETERS/>");
+    const auto before = folderContents();
+
+    const auto in = input.getFullPathName();
+    const auto out = file ("out.wav").getFullPathName();
+    const struct { juce::StringArray arguments; int exitCode; const char* expected; } cases[] = {
+        { { file ("missing.wav").getFullPathName(), out },                 1, "missing.wav: no such file" },
+        { { folder.getFullPathName(), out },                               1, "it is a folder" },
+        { { file ("not-audio.wav").getFullPathName(), out },               1, "not a WAV, AIFF or FLAC file" },
+        { { file ("surround.wav").getFullPathName(), out },                1, "6 channels; only mono and stereo" },
+        { { in, file ("no-such-folder/out.wav").getFullPathName() },       1, "no-such-folder does not exist" },
+        { { in, file ("in.wav/out.wav").getFullPathName() },               1, "in.wav is a file, not a folder" },
+        { { in, out, "--set", "amplitude1=0.9" },                          1, "outside its range -0.5 to 0.5" },
+        { { in, out, "--set", "amplitudes=0.1" },                          1, "valid identifiers: amplitude1" },
+        { { in, out, "--bundle", file ("Nowhere.vst3").getFullPathName() }, 1, "plug-in bundle not found" },
+        { { in, out, "--bundle", input.getFullPathName() },                1, "no VST3 plug-in could be loaded" },
+        { { in, out, "--state", file ("missing.state").getFullPathName() }, 1, "missing.state: no such file" },
+        { { in, out, "--state", file ("bad.state").getFullPathName() },    1, "is not a Kestrine state block" },
+        { { in, out, "--block-size", "0" },                                2, "--block-size" },
+        { { in, out, "--wet" },                                            2, "unknown option --wet" },
+    };
+
+    for (const auto& c : cases)
+    {
+        const auto run = runTool (c.arguments);
+        const auto description = c.arguments.joinIntoString (" ");
+        EXPECT_EQ (run.exitCode, c.exitCode) << description << ": " << run.output;
+        EXPECT_TRUE (run.output.startsWith ("kestrine-render: ")) << run.output;
+        EXPECT_TRUE (run.output.contains (c.expected)) << description << " -> " << run.output;
+        EXPECT_EQ (run.output.trimEnd().indexOfAnyOf ("\r\n"), -1) << "more than one line: " << run.output;
+        EXPECT_EQ (folderContents(), before) << description << " left a file behind";
+    }
+}
+
+TEST_F (RenderTool, SavedStatesCarryTheSettingsAndLoadBack)
+{
+    const auto saved = file ("saved.state");
+    const auto again = file ("again.state");
+    const auto first = runTool ({ "--set", "amplitude1=0.3", "--set", "backColor=Rhapsody", "--save-state", saved.getFullPathName() });
+    ASSERT_EQ (first.exitCode, 0) << first.output;
+
+    // The plug-in's own block: magic, text length, one line of XML, a terminating zero.
+    juce::MemoryBlock block;
+    ASSERT_TRUE (saved.loadFileAsData (block));
+    ASSERT_GT (block.getSize(), 9u);
+    const auto* bytes = static_cast<const char*> (block.getData());
+    EXPECT_EQ (juce::ByteOrder::littleEndianInt (bytes), 0x21324356u);
+    EXPECT_EQ (static_cast<size_t> (juce::ByteOrder::littleEndianInt (bytes + 4)) + 9, block.getSize());
+    EXPECT_EQ (bytes[block.getSize() - 1], 0);
+    const juce::String text (juce::CharPointer_UTF8 (bytes + 8));
+    EXPECT_TRUE (text.contains ("<PARAM id=\"amplitude1\" value=\"0.3")) << text;
+    EXPECT_TRUE (text.contains ("<PARAM id=\"backColor\" value=\"2")) << text;
+
+    // Loaded into a fresh instance and saved again, it comes back the same.
+    const auto second = runTool ({ "--state", saved.getFullPathName(), "--save-state", again.getFullPathName() });
+    ASSERT_EQ (second.exitCode, 0) << second.output;
+    EXPECT_EQ (again.loadFileAsString(), saved.loadFileAsString());
+
+    // --set applies on top of a loaded state.
+    const auto third = runTool ({ "--state", saved.getFullPathName(), "--set", "drywet=0.5", "--save-state", again.getFullPathName() });
+    ASSERT_EQ (third.exitCode, 0) << third.output;
+    const auto changed = again.loadFileAsString();
+    EXPECT_TRUE (changed.contains ("id=\"amplitude1\" value=\"0.3")) << changed;
+    EXPECT_TRUE (changed.contains ("id=\"drywet\" value=\"0.5")) << changed;
+}
+
+TEST_F (RenderTool, DryWetZeroFromAStateGivesTheUndelayedInput)
+{
+    // A state that the render must apply before the first sample: with drywet 0 the output is
+    // the input itself, so the compensated output is the input moved 1600 samples early.
+    const auto state = file ("dry.state");
+    ASSERT_EQ (runTool ({ "--set", "drywet=0", "--save-state", state.getFullPathName() }).exitCode, 0);
+
+    const auto input = file ("in.wav");
+    const auto output = file ("out.wav");
+    const auto signal = testSignal (1, 10000);
+    ASSERT_TRUE (writeWavFile (input, signal, 48000.0, OutputFormat::float32).wasOk());
+    const auto run = runTool ({ input.getFullPathName(), output.getFullPathName(), "--float", "--state", state.getFullPathName() });
+    ASSERT_EQ (run.exitCode, 0) << run.output;
+
+    const auto out = read (output);
+    ASSERT_EQ (out.getNumSamples(), signal.getNumSamples());
+    float largest = 0.0f;
+    for (int i = 0; i + latency < signal.getNumSamples(); ++i)
+        largest = std::max (largest, std::abs (out.getSample (0, i) - signal.getSample (0, i + latency)));
+    EXPECT_EQ (largest, 0.0f);
+    EXPECT_EQ (out.getMagnitude (out.getNumSamples() - latency, latency), 0.0f);   // the tail is silence
+}
+
+TEST_F (RenderTool, DemoWritesItsInputOutputAndPicture)
+{
+    const auto demo = folder.getChildFile ("demo");
+    const auto run = runTool ({ "--demo", demo.getFullPathName() });
+    ASSERT_EQ (run.exitCode, 0) << run.output;
+    EXPECT_TRUE (run.output.trimEnd().endsWith ("Demo written to " + demo.getFullPathName())) << run.output;
+
+    const auto in = read (demo.getChildFile ("input.wav"));
+    const auto out = read (demo.getChildFile ("output.wav"));
+    ASSERT_EQ (in.getNumChannels(), 2);
+    EXPECT_GE (in.getNumSamples(), 4 * 48000);
+    ASSERT_EQ (out.getNumSamples(), in.getNumSamples());
+    EXPECT_NEAR (in.getMagnitude (0, in.getNumSamples()), 0.5f, 0.001f);
+    EXPECT_LT (out.getMagnitude (0, out.getNumSamples()), 1.0f);   // nothing clipped in the 24-bit file
+
+    // Plainly audible: the output differs from the time-aligned input by more than a tenth of its level.
+    double difference = 0.0, level = 0.0;
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < in.getNumSamples(); ++i)
+        {
+            difference += juce::square (static_cast<double> (out.getSample (c, i) - in.getSample (c, i)));
+            level += juce::square (static_cast<double> (in.getSample (c, i)));
+        }
+    EXPECT_GT (std::sqrt (difference / level), 0.1);
+
+    const auto picture = juce::ImageFileFormat::loadFrom (demo.getChildFile ("waveforms.png"));
+    ASSERT_TRUE (picture.isValid());
+    EXPECT_EQ (picture.getWidth(), 1600);
+    EXPECT_EQ (picture.getHeight(), 1000);
+}

@@ -1,0 +1,296 @@
+#include "Demo.h"
+
+#include "EditorPicture.h"
+
+#include <array>
+#include <cmath>
+#include <complex>
+#include <vector>
+
+namespace kestrine::render
+{
+    namespace
+    {
+        constexpr double chordSeconds = 1.2;
+        constexpr double releaseSeconds = 0.6;
+        constexpr double strumSeconds = 0.018;     // delay between the notes of a chord
+        constexpr double attackSeconds = 0.003;    // takes the click out of each pluck
+        constexpr double decaySeconds = 0.9;       // of the fundamental; overtones die faster
+        constexpr double dampSeconds = 0.08;       // a note is damped as the next chord comes in
+        constexpr double highestPartialHz = 6000.0;
+        constexpr float demoPeak = 0.5f;
+
+        constexpr int notesPerChord = 4;
+        using Chord = std::array<double, notesPerChord>;
+
+        // A minor, F major, C major, G major, low voicings (Hz).
+        constexpr std::array<Chord, 4> progression { {
+            { 110.00, 164.81, 220.00, 261.63 },
+            {  87.31, 130.81, 174.61, 220.00 },
+            { 130.81, 196.00, 261.63, 329.63 },
+            {  98.00, 146.83, 196.00, 246.94 },
+        } };
+
+        /** One plucked sawtooth note from start to end: partial k at 1/k, each decaying faster
+            than the one below, damped over the last dampSeconds. Each partial is a rotating,
+            shrinking phasor, so a sample costs one complex product per partial. */
+        void addNote (juce::AudioBuffer<float>& out, double frequency, int start, int end, float leftGain, float rightGain)
+        {
+            const auto partials = static_cast<size_t> (highestPartialHz / frequency);
+            std::vector<std::complex<double>> phasor (partials), rotation (partials);
+
+            for (size_t k = 0; k < partials; ++k)
+            {
+                const auto number = static_cast<double> (k + 1);
+                phasor[k] = 1.0 / number;
+                rotation[k] = std::polar (std::exp (-(1.0 + 0.6 * static_cast<double> (k)) / (decaySeconds * demoSampleRate)),
+                                          juce::MathConstants<double>::twoPi * number * frequency / demoSampleRate);
+            }
+
+            const auto attackSamples = attackSeconds * demoSampleRate;
+            const auto dampSamples = dampSeconds * demoSampleRate;
+            end = juce::jmin (end, out.getNumSamples());
+
+            for (int i = start; i < end; ++i)
+            {
+                double value = 0.0;
+
+                for (size_t k = 0; k < partials; ++k)
+                {
+                    value += phasor[k].imag();
+                    phasor[k] *= rotation[k];
+                }
+
+                const auto attack = juce::jmin (1.0, (i - start) / attackSamples);
+                const auto damping = juce::jlimit (0.0, 1.0, (end - i) / dampSamples);
+                const auto sample = static_cast<float> (value * attack * damping);
+                out.addSample (0, i, sample * leftGain);
+                out.addSample (1, i, sample * rightGain);
+            }
+        }
+
+        juce::Path tracePath (const juce::AudioBuffer<float>& samples, int first, int length,
+                              juce::Rectangle<float> area, float unitHeight)
+        {
+            juce::Path path;
+            const auto* data = samples.getReadPointer (0);
+            const auto step = area.getWidth() / static_cast<float> (juce::jmax (1, length - 1));
+
+            for (int i = 0; i < length; ++i)
+            {
+                const auto index = first + i;
+                const auto value = index < samples.getNumSamples() ? data[index] : 0.0f;
+                const juce::Point<float> point { area.getX() + i * step,
+                                                 area.getCentreY() - juce::jlimit (-1.2f, 1.2f, value) * unitHeight };
+
+                if (i == 0)
+                    path.startNewSubPath (point);
+                else
+                    path.lineTo (point);
+            }
+
+            return path;
+        }
+
+        void drawPanel (juce::Graphics& g, juce::Rectangle<float> area, const juce::String& title, float unitHeight,
+                        double startMs, double lengthMs)
+        {
+            g.setColour (juce::Colour (0xff161c24));
+            g.fillRoundedRectangle (area, 6.0f);
+
+            g.setColour (juce::Colour (0xff2c3644));
+            for (const auto level : { -0.5f, 0.5f })
+                g.drawHorizontalLine (juce::roundToInt (area.getCentreY() - level * unitHeight), area.getX(), area.getRight());
+
+            for (int tick = 0; tick <= 10; ++tick)
+                g.drawVerticalLine (juce::roundToInt (area.getX() + area.getWidth() * tick / 10.0f), area.getY(), area.getBottom());
+
+            g.setColour (juce::Colour (0xff4a5a70));
+            g.drawHorizontalLine (juce::roundToInt (area.getCentreY()), area.getX(), area.getRight());
+
+            g.setColour (juce::Colours::white.withAlpha (0.85f));
+            g.setFont (18.0f);
+            g.drawText (title, area.reduced (12.0f, 8.0f), juce::Justification::topLeft);
+
+            g.setColour (juce::Colours::white.withAlpha (0.5f));
+            g.setFont (13.0f);
+            g.drawText (juce::String (startMs, 1) + " ms", area.reduced (8.0f, 4.0f), juce::Justification::bottomLeft);
+            g.drawText (juce::String (startMs + lengthMs, 1) + " ms", area.reduced (8.0f, 4.0f), juce::Justification::bottomRight);
+            g.drawText ("+0.5", area.withHeight (unitHeight).reduced (8.0f, 0.0f).translated (0.0f, area.getHeight() / 2 - unitHeight * 0.5f - 8.0f),
+                        juce::Justification::topRight);
+        }
+
+        juce::String settingsText (const std::vector<ParameterSetting>& settings)
+        {
+            juce::StringArray parts;
+
+            for (const auto& s : settings)
+                parts.add (s.identifier + "=" + s.valueText);
+
+            return parts.joinIntoString ("  ");
+        }
+    }
+
+    juce::AudioBuffer<float> makeDemoInput()
+    {
+        const auto chordLength = static_cast<int> (chordSeconds * demoSampleRate);
+        const auto total = static_cast<int> ((chordSeconds * static_cast<double> (progression.size()) + releaseSeconds) * demoSampleRate);
+
+        juce::AudioBuffer<float> out (2, total);
+        out.clear();
+
+        for (size_t c = 0; c < progression.size(); ++c)
+        {
+            for (int n = 0; n < notesPerChord; ++n)
+            {
+                // Spread the notes across the stereo field, low on the left.
+                const auto pan = (static_cast<float> (n) / (notesPerChord - 1) - 0.5f) * 0.6f;
+                const auto start = static_cast<int> (c) * chordLength + static_cast<int> (n * strumSeconds * demoSampleRate);
+                const auto isLast = c + 1 == progression.size();
+                const auto end = isLast ? total : static_cast<int> (c + 1) * chordLength + static_cast<int> (dampSeconds * demoSampleRate);
+                addNote (out, progression[c][static_cast<size_t> (n)], start, end, 0.5f - pan, 0.5f + pan);
+            }
+        }
+
+        const auto peak = out.getMagnitude (0, total);
+
+        if (peak > 0.0f)
+            out.applyGain (demoPeak / peak);
+
+        return out;
+    }
+
+    std::vector<ParameterSetting> demoSettings()
+    {
+        return {
+            { "amplitude1", "0.45" }, { "frequency1", "160" }, { "wavelength1", "60" },
+            { "amplitude2", "-0.4" }, { "frequency2", "420" }, { "wavelength2", "90" },
+            { "amplitude3", "0.35" }, { "frequency3", "640" }, { "wavelength3", "40" },
+            { "velocity", "0.2" }, { "distortion", "0.6" }, { "drywet", "1" },
+        };
+    }
+
+    juce::Image drawWaveforms (const juce::AudioBuffer<float>& input, const juce::AudioBuffer<float>& output,
+                               double sampleRate, int first, int length, const juce::String& caption)
+    {
+        constexpr int width = 1600, height = 1000;
+        constexpr float margin = 24.0f, titleHeight = 56.0f, captionHeight = 40.0f, gap = 16.0f;
+
+        juce::Image image (juce::Image::ARGB, width, height, true);
+        juce::Graphics g (image);
+        g.fillAll (juce::Colour (0xff0c1015));
+
+        auto area = juce::Rectangle<float> (0.0f, 0.0f, width, height).reduced (margin);
+        g.setColour (juce::Colours::white);
+        g.setFont (26.0f);
+        g.drawText ("Kestrine: input and output waveforms (left channel)", area.removeFromTop (titleHeight),
+                    juce::Justification::centredLeft);
+
+        g.setColour (juce::Colours::white.withAlpha (0.6f));
+        g.setFont (14.0f);
+        g.drawFittedText (caption, area.removeFromBottom (captionHeight).toNearestInt(), juce::Justification::centredLeft, 2);
+
+        const auto panelHeight = (area.getHeight() - 2.0f * gap) / 3.0f;
+        const auto unitHeight = panelHeight * 0.4f;
+        const auto startMs = 1000.0 * first / sampleRate;
+        const auto lengthMs = 1000.0 * (length - 1) / sampleRate;
+        const auto inputColour = juce::Colour (0xff7fb8ff);
+        const auto outputColour = juce::Colour (0xffffa24a);
+        const juce::PathStrokeType stroke (2.0f, juce::PathStrokeType::curved, juce::PathStrokeType::rounded);
+
+        const auto inputArea = area.removeFromTop (panelHeight);
+        area.removeFromTop (gap);
+        const auto outputArea = area.removeFromTop (panelHeight);
+        area.removeFromTop (gap);
+        const auto overlayArea = area;
+
+        drawPanel (g, inputArea, "input.wav", unitHeight, startMs, lengthMs);
+        g.setColour (inputColour);
+        g.strokePath (tracePath (input, first, length, inputArea, unitHeight), stroke);
+
+        drawPanel (g, outputArea, "output.wav (through Kestrine.vst3, latency compensated)", unitHeight, startMs, lengthMs);
+        g.setColour (outputColour);
+        g.strokePath (tracePath (output, first, length, outputArea, unitHeight), stroke);
+
+        drawPanel (g, overlayArea, "both", unitHeight, startMs, lengthMs);
+        g.setColour (inputColour.withAlpha (0.8f));
+        g.strokePath (tracePath (input, first, length, overlayArea, unitHeight), stroke);
+        g.setColour (outputColour.withAlpha (0.8f));
+        g.strokePath (tracePath (output, first, length, overlayArea, unitHeight), stroke);
+
+        return image;
+    }
+
+    juce::Result runDemo (const RenderOptions& options, DemoSummary& summary)
+    {
+        const auto folder = options.demoFolder;
+        summary.folder = folder;
+
+        if (folder.existsAsFile())
+            return juce::Result::fail ("cannot write the demo into " + folder.getFullPathName() + ": it is a file");
+
+        if (const auto created = folder.createDirectory(); created.failed())
+            return juce::Result::fail ("cannot create folder " + folder.getFullPathName() + ": " + created.getErrorMessage());
+
+        const auto inputFile = folder.getChildFile ("input.wav");
+        const auto outputFile = folder.getChildFile ("output.wav");
+        const auto pictureFile = folder.getChildFile ("waveforms.png");
+
+        if (const auto written = writeWavFile (inputFile, makeDemoInput(), demoSampleRate, OutputFormat::pcm24); written.failed())
+            return written;
+
+        RenderOptions render;
+        render.input = inputFile;
+        render.output = outputFile;
+        render.bundle = options.bundle;
+        render.blockSize = options.blockSize;
+        render.settings = demoSettings();
+
+        if (const auto rendered = run (render, summary.render); rendered.failed())
+            return rendered;
+
+        // Read both back from disk, so the picture shows what the files hold.
+        juce::AudioBuffer<float> input, output;
+        double inputRate = 0.0, outputRate = 0.0;
+
+        if (const auto r = readAudioFile (inputFile, input, inputRate); r.failed())
+            return r;
+
+        if (const auto r = readAudioFile (outputFile, output, outputRate); r.failed())
+            return r;
+
+        // 30 ms of the second chord, once its four notes have all come in.
+        const auto first = static_cast<int> ((chordSeconds + 0.25) * demoSampleRate);
+        const auto length = static_cast<int> (0.030 * demoSampleRate);
+        const auto caption = "settings: " + settingsText (render.settings) + "\nsamples " + juce::String (first)
+                             + " to " + juce::String (first + length - 1) + " of " + juce::String (input.getNumSamples())
+                             + " at 48 kHz; grid lines at +-0.5";
+
+        const auto image = drawWaveforms (input, output, demoSampleRate, first, length, caption);
+
+        const auto pictured = writeAtomically (pictureFile, [&] (std::unique_ptr<juce::FileOutputStream> stream)
+        {
+            juce::PNGImageFormat png;
+
+            if (! png.writeImageToStream (image, *stream))
+                return juce::Result::fail ("cannot encode " + pictureFile.getFullPathName());
+
+            stream->flush();
+            return stream->getStatus().failed() ? juce::Result::fail ("cannot write " + pictureFile.getFullPathName())
+                                                : juce::Result::ok();
+        });
+
+        if (pictured.failed())
+            return pictured;
+
+        summary.written.add ("input.wav      the demo input: four strummed chords, " + juce::String (input.getNumSamples() / demoSampleRate, 1)
+                             + " s, 48 kHz stereo, 24-bit");
+        summary.written.add ("output.wav     the input rendered through " + options.bundle.getFileName() + " with the settings above");
+        summary.written.add ("waveforms.png  30 ms of input and output, one above the other and overlaid");
+
+        if (const auto editorPicture = writeEditorPicture (folder, render); editorPicture != juce::File())
+            summary.written.add (editorPicture.getFileName() + "  the plug-in's editor with these settings");
+
+        return juce::Result::ok();
+    }
+}

@@ -1,0 +1,472 @@
+#include "RenderSession.h"
+
+#include <juce_audio_formats/juce_audio_formats.h>
+
+namespace kestrine::render
+{
+    namespace
+    {
+        constexpr int stateMagic = 0x21324356;          // first four bytes of the plug-in's state block
+        constexpr int stateHeaderBytes = 8;              // magic and text length
+        constexpr int latencyWaitMs = 2000;              // how long to wait for the latency report
+        constexpr double listingSampleRate = 48000.0;    // for runs that render nothing
+
+        juce::Result fail (const juce::String& message)
+        {
+            return juce::Result::fail (message);
+        }
+
+        juce::String bitsText (OutputFormat format)
+        {
+            return format == OutputFormat::float32 ? "32-bit float" : "24-bit";
+        }
+
+        std::unique_ptr<juce::AudioFormatReader> openReader (const juce::File& file, juce::String& error)
+        {
+            if (! file.existsAsFile())
+            {
+                error = "cannot read input " + file.getFullPathName()
+                        + (file.isDirectory() ? ": it is a folder" : ": no such file");
+                return nullptr;
+            }
+
+            auto stream = file.createInputStream();
+
+            if (stream == nullptr)
+            {
+                error = "cannot read input " + file.getFullPathName() + ": permission denied or unreadable";
+                return nullptr;
+            }
+
+            juce::AudioFormatManager formats;
+            formats.registerBasicFormats();
+
+            // By content, not by extension: a WAV file named .dat still reads.
+            std::unique_ptr<juce::AudioFormatReader> reader (formats.createReaderFor (std::move (stream)));
+
+            if (reader == nullptr)
+            {
+                error = "cannot read input " + file.getFullPathName() + ": not a WAV, AIFF or FLAC file";
+                return nullptr;
+            }
+
+            if (reader->numChannels != 1 && reader->numChannels != 2)
+            {
+                error = "cannot render " + file.getFullPathName() + ": it has " + juce::String (reader->numChannels)
+                        + " channels; only mono and stereo are supported";
+                return nullptr;
+            }
+
+            if (! (reader->sampleRate > 0.0) || reader->lengthInSamples < 0)
+            {
+                error = "cannot read input " + file.getFullPathName() + ": bad sample rate or length";
+                return nullptr;
+            }
+
+            return reader;
+        }
+
+        /** A WAV writer over the stream, which it then owns; nullptr when the format is refused. */
+        std::unique_ptr<juce::AudioFormatWriter> makeWavWriter (std::unique_ptr<juce::FileOutputStream>& stream,
+                                                                double sampleRate, int channels, OutputFormat format)
+        {
+            juce::WavAudioFormat wav;
+            const auto bits = format == OutputFormat::float32 ? 32 : 24;
+            std::unique_ptr<juce::AudioFormatWriter> writer (
+                wav.createWriterFor (stream.get(), sampleRate, static_cast<unsigned int> (channels), bits, {}, 0));
+
+            if (writer != nullptr)
+                stream.release();   // the writer owns it now
+
+            return writer;
+        }
+
+        /** The plug-in's own block inside the component state that its VST3 wrapper writes, which
+            appends a trailer of its own; the whole state when the block is not recognised. */
+        juce::MemoryBlock pluginBlockOf (const juce::MemoryBlock& componentState)
+        {
+            const auto size = static_cast<juce::int64> (componentState.getSize());
+
+            if (size >= stateHeaderBytes + 1)
+            {
+                const auto* bytes = static_cast<const char*> (componentState.getData());
+                const auto magic = static_cast<int> (juce::ByteOrder::littleEndianInt (bytes));
+                const auto textLength = static_cast<juce::int64> (static_cast<juce::int32> (juce::ByteOrder::littleEndianInt (bytes + 4)));
+                const auto blockSize = stateHeaderBytes + textLength + 1;
+
+                if (magic == stateMagic && textLength > 0 && blockSize <= size)
+                    return { bytes, static_cast<size_t> (blockSize) };
+            }
+
+            return componentState;
+        }
+
+        juce::String channelName (int channels)
+        {
+            return channels == 1 ? "mono" : "stereo";
+        }
+
+        /** Processes the reader's audio through the plug-in into the writer. */
+        juce::Result process (HostedPlugin& host, juce::AudioFormatReader& reader, juce::AudioFormatWriter& writer,
+                              const RenderOptions& options, RenderSummary& summary, const ProgressCallback& progress)
+        {
+            auto& plugin = host.instance();
+            const auto channels = static_cast<int> (reader.numChannels);
+            const auto frames = reader.lengthInSamples;
+            const auto latency = options.compensateLatency ? juce::jmax (0, plugin.getLatencySamples()) : 0;
+            const auto total = frames + latency;
+
+            juce::AudioBuffer<float> block (channels, options.blockSize);
+            juce::MidiBuffer midi;
+            juce::int64 processed = 0;
+            const auto started = juce::Time::getMillisecondCounterHiRes();
+
+            while (processed < total)
+            {
+                const auto length = static_cast<int> (juce::jmin<juce::int64> (options.blockSize, total - processed));
+                block.clear();
+
+                // Past the end of the input the plug-in gets silence: the tail that makes up
+                // for the samples dropped at the start.
+                if (processed < frames)
+                {
+                    const auto fromInput = static_cast<int> (juce::jmin<juce::int64> (length, frames - processed));
+
+                    if (! reader.read (&block, 0, fromInput, processed, true, true))
+                        return fail ("cannot read input " + options.input.getFullPathName() + " at sample "
+                                     + juce::String (processed));
+                }
+
+                juce::AudioBuffer<float> view (block.getArrayOfWritePointers(), channels, length);
+                midi.clear();
+                plugin.processBlock (view, midi);
+
+                const auto skip = static_cast<int> (juce::jlimit<juce::int64> (0, length, latency - processed));
+
+                if (skip < length && ! writer.writeFromAudioSampleBuffer (view, skip, length - skip))
+                    return fail ("cannot write output " + options.output.getFullPathName() + " (disk full?)");
+
+                processed += length;
+
+                if (progress)
+                    progress (static_cast<double> (processed) / static_cast<double> (juce::jmax<juce::int64> (1, total)));
+            }
+
+            summary.renderSeconds = (juce::Time::getMillisecondCounterHiRes() - started) / 1000.0;
+            summary.frames = processed - latency;
+            summary.droppedFrames = latency;
+            return juce::Result::ok();
+        }
+
+        juce::Result configure (HostedPlugin& host, const RenderOptions& options)
+        {
+            if (options.stateToLoad != juce::File())
+            {
+                const auto loaded = host.loadState (options.stateToLoad);
+
+                if (loaded.failed())
+                    return loaded;
+            }
+
+            return host.applySettings (options.settings);
+        }
+    }
+
+    //==============================================================================
+    HostedPlugin::HostedPlugin (std::unique_ptr<juce::AudioPluginInstance> instance)
+        : plugin (std::move (instance)),
+          table (describeParameters (*plugin))
+    {
+    }
+
+    std::unique_ptr<HostedPlugin> HostedPlugin::load (const juce::File& bundle, double sampleRate, int blockSize,
+                                                      juce::String& error)
+    {
+        if (! bundle.exists())
+        {
+            error = "plug-in bundle not found: " + bundle.getFullPathName()
+                    + " (build the Kestrine_VST3 target or pass --bundle)";
+            return nullptr;
+        }
+
+        juce::VST3PluginFormat format;
+        juce::OwnedArray<juce::PluginDescription> found;
+        format.findAllTypesForFile (found, bundle.getFullPathName());
+
+        if (found.isEmpty())
+        {
+            error = "no VST3 plug-in could be loaded from " + bundle.getFullPathName();
+            return nullptr;
+        }
+
+        juce::String creationError;
+        auto instance = format.createInstanceFromDescription (*found.getFirst(), sampleRate, blockSize, creationError);
+
+        if (instance == nullptr)
+        {
+            error = "cannot create the plug-in from " + bundle.getFullPathName()
+                    + (creationError.isNotEmpty() ? ": " + creationError : juce::String());
+            return nullptr;
+        }
+
+        return std::unique_ptr<HostedPlugin> (new HostedPlugin (std::move (instance)));
+    }
+
+    juce::Result HostedPlugin::setChannelCount (int channels)
+    {
+        const auto set = channels == 1 ? juce::AudioChannelSet::mono() : juce::AudioChannelSet::stereo();
+
+        juce::AudioProcessor::BusesLayout layout;
+        layout.inputBuses.add (set);
+        layout.outputBuses.add (set);
+
+        if (! plugin->setBusesLayout (layout))
+            return fail ("the plug-in refused a " + channelName (channels) + " bus layout");
+
+        return juce::Result::ok();
+    }
+
+    juce::Result HostedPlugin::applySettings (const std::vector<ParameterSetting>& settings)
+    {
+        std::vector<ResolvedSetting> resolved;
+
+        for (const auto& setting : settings)
+        {
+            auto r = resolveSetting (table, setting);
+
+            if (! r.ok())
+                return fail (r.error);
+
+            resolved.push_back (r);
+        }
+
+        // On the message thread and before processing starts, the host hands each value to the
+        // plug-in's controller at once, which sets the plug-in's own parameter.
+        for (const auto& r : resolved)
+            plugin->getParameters()[table[static_cast<size_t> (r.tableIndex)].hostIndex]->setValue (r.normalisedValue);
+
+        return juce::Result::ok();
+    }
+
+    juce::Result HostedPlugin::loadState (const juce::File& file)
+    {
+        juce::MemoryBlock data;
+
+        if (! file.existsAsFile() || ! file.loadFileAsData (data))
+            return fail ("cannot read state file " + file.getFullPathName()
+                         + (file.existsAsFile() ? ": unreadable" : ": no such file"));
+
+        if (data.getSize() > static_cast<size_t> (std::numeric_limits<int>::max()))
+            return fail ("state file " + file.getFullPathName() + " is too large");
+
+        const auto size = static_cast<int> (data.getSize());
+
+        if (const auto hostState = juce::AudioProcessor::getXmlFromBinary (data.getData(), size);
+            hostState != nullptr && hostState->hasTagName ("VST3PluginState"))
+        {
+            plugin->setStateInformation (data.getData(), size);
+            return juce::Result::ok();
+        }
+
+        if (size < stateHeaderBytes + 1
+            || static_cast<int> (juce::ByteOrder::littleEndianInt (data.getData())) != stateMagic)
+            return fail ("state file " + file.getFullPathName() + " is not a Kestrine state block");
+
+        // Hand the block over as the component state, the way a host restores a project.
+        juce::XmlElement wrapper ("VST3PluginState");
+        wrapper.createNewChildElement ("IComponent")->addTextElement (data.toBase64Encoding());
+
+        juce::MemoryBlock hostState;
+        juce::AudioProcessor::copyXmlToBinary (wrapper, hostState);
+        plugin->setStateInformation (hostState.getData(), static_cast<int> (hostState.getSize()));
+        return juce::Result::ok();
+    }
+
+    juce::Result HostedPlugin::saveState (const juce::File& file)
+    {
+        juce::MemoryBlock hostState;
+        plugin->getStateInformation (hostState);
+
+        juce::MemoryBlock block = hostState;
+
+        if (const auto xml = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), static_cast<int> (hostState.getSize())))
+        {
+            if (const auto* component = xml->getChildByName ("IComponent"))
+            {
+                juce::MemoryBlock componentState;
+
+                if (componentState.fromBase64Encoding (component->getAllSubText()))
+                    block = pluginBlockOf (componentState);
+            }
+        }
+
+        return writeAtomically (file, [&] (std::unique_ptr<juce::FileOutputStream> stream)
+        {
+            const auto wrote = stream->write (block.getData(), block.getSize());
+            stream->flush();
+
+            if (! wrote || stream->getStatus().failed())
+                return fail ("cannot write state file " + file.getFullPathName());
+
+            return juce::Result::ok();
+        });
+    }
+
+    void HostedPlugin::prepare (double sampleRate, int blockSize)
+    {
+        plugin->setNonRealtime (true);
+        plugin->prepareToPlay (sampleRate, blockSize);
+
+        const auto deadline = juce::Time::getMillisecondCounter() + static_cast<juce::uint32> (latencyWaitMs);
+
+        while (plugin->getLatencySamples() == 0 && juce::Time::getMillisecondCounter() < deadline)
+            juce::MessageManager::getInstance()->runDispatchLoopUntil (2);
+    }
+
+    //==============================================================================
+    juce::Result writeAtomically (const juce::File& target,
+                                  const std::function<juce::Result (std::unique_ptr<juce::FileOutputStream>)>& write)
+    {
+        const auto where = target.getFullPathName();
+
+        if (target.isDirectory())
+            return fail ("cannot write " + where + ": it is a folder");
+
+        if (target.getParentDirectory().existsAsFile())
+            return fail ("cannot write " + where + ": " + target.getParentDirectory().getFullPathName()
+                         + " is a file, not a folder");
+
+        if (! target.getParentDirectory().isDirectory())
+            return fail ("cannot write " + where + ": folder " + target.getParentDirectory().getFullPathName()
+                         + " does not exist");
+
+        const juce::TemporaryFile temporary (target, juce::TemporaryFile::useHiddenFile);
+        auto stream = std::make_unique<juce::FileOutputStream> (temporary.getFile());
+
+        if (stream->failedToOpen())
+            return fail ("cannot write " + where + ": " + stream->getStatus().getErrorMessage());
+
+        const auto written = write (std::move (stream));
+
+        if (written.failed())
+            return written;   // the temporary file goes with its owner
+
+        if (! temporary.overwriteTargetFileWithTemporary())
+            return fail ("cannot write " + where + ": could not replace it");
+
+        return juce::Result::ok();
+    }
+
+    juce::Result readAudioFile (const juce::File& file, juce::AudioBuffer<float>& samples, double& sampleRate)
+    {
+        juce::String error;
+        const auto reader = openReader (file, error);
+
+        if (reader == nullptr)
+            return fail (error);
+
+        if (reader->lengthInSamples > std::numeric_limits<int>::max())
+            return fail ("input " + file.getFullPathName() + " is too long to hold in memory");
+
+        const auto frames = static_cast<int> (reader->lengthInSamples);
+        samples.setSize (static_cast<int> (reader->numChannels), frames);
+        sampleRate = reader->sampleRate;
+
+        if (! reader->read (&samples, 0, frames, 0, true, true))
+            return fail ("cannot read input " + file.getFullPathName());
+
+        return juce::Result::ok();
+    }
+
+    juce::Result writeWavFile (const juce::File& file, const juce::AudioBuffer<float>& samples, double sampleRate,
+                               OutputFormat format)
+    {
+        return writeAtomically (file, [&] (std::unique_ptr<juce::FileOutputStream> stream)
+        {
+            auto* raw = stream.get();
+            const auto writer = makeWavWriter (stream, sampleRate, samples.getNumChannels(), format);
+
+            if (writer == nullptr)
+                return fail ("cannot write " + file.getFullPathName() + " as " + bitsText (format) + " WAV");
+
+            if (! writer->writeFromAudioSampleBuffer (samples, 0, samples.getNumSamples()) || ! writer->flush()
+                || raw->getStatus().failed())
+                return fail ("cannot write " + file.getFullPathName() + " (disk full?)");
+
+            return juce::Result::ok();
+        });
+    }
+
+    //==============================================================================
+    juce::Result run (const RenderOptions& options, RenderSummary& summary, const ProgressCallback& progress)
+    {
+        juce::String error;
+
+        if (! options.wantsRender())
+        {
+            // No audio: load the plug-in only to list its parameters or to write a state block.
+            const auto host = HostedPlugin::load (options.bundle, listingSampleRate, options.blockSize, error);
+
+            if (host == nullptr)
+                return fail (error);
+
+            if (options.listParameters)
+                summary.parameterListing = describeTable (host->parameters());
+
+            if (const auto configured = configure (*host, options); configured.failed())
+                return configured;
+
+            return options.stateToSave != juce::File() ? host->saveState (options.stateToSave) : juce::Result::ok();
+        }
+
+        const auto reader = openReader (options.input, error);
+
+        if (reader == nullptr)
+            return fail (error);
+
+        summary.sampleRate = reader->sampleRate;
+        summary.channels = static_cast<int> (reader->numChannels);
+
+        return writeAtomically (options.output, [&] (std::unique_ptr<juce::FileOutputStream> stream)
+        {
+            auto* raw = stream.get();
+            const auto writer = makeWavWriter (stream, reader->sampleRate, summary.channels, options.format);
+
+            if (writer == nullptr)
+                return fail ("cannot write " + options.output.getFullPathName() + " as " + bitsText (options.format)
+                             + " WAV at " + juce::String (reader->sampleRate) + " Hz");
+
+            const auto host = HostedPlugin::load (options.bundle, reader->sampleRate, options.blockSize, error);
+
+            if (host == nullptr)
+                return fail (error);
+
+            if (options.listParameters)
+                summary.parameterListing = describeTable (host->parameters());
+
+            if (const auto layout = host->setChannelCount (summary.channels); layout.failed())
+                return layout;
+
+            if (const auto configured = configure (*host, options); configured.failed())
+                return configured;
+
+            if (options.stateToSave != juce::File())
+                if (const auto saved = host->saveState (options.stateToSave); saved.failed())
+                    return saved;
+
+            host->prepare (reader->sampleRate, options.blockSize);
+            summary.latency = host->instance().getLatencySamples();
+
+            const auto processed = process (*host, *reader, *writer, options, summary, progress);
+            host->instance().releaseResources();
+
+            if (processed.failed())
+                return processed;
+
+            if (! writer->flush() || raw->getStatus().failed())
+                return fail ("cannot write output " + options.output.getFullPathName() + " (disk full?)");
+
+            return juce::Result::ok();
+        });
+    }
+}

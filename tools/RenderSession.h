@@ -1,0 +1,79 @@
+#pragma once
+
+#include "ParameterTable.h"
+#include "RenderOptions.h"
+
+#include <juce_audio_processors/juce_audio_processors.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace kestrine::render
+{
+    /** A plug-in instance loaded from its VST3 bundle, as a DAW loads it. Message thread only. */
+    class HostedPlugin
+    {
+    public:
+        /** Loads the first plug-in in the bundle, or returns nullptr and sets error. */
+        static std::unique_ptr<HostedPlugin> load (const juce::File& bundle, double sampleRate, int blockSize,
+                                                   juce::String& error);
+
+        juce::AudioPluginInstance& instance() noexcept { return *plugin; }
+        const std::vector<ParameterInfo>& parameters() const noexcept { return table; }
+
+        /** Sets equal mono (1) or stereo (2) input and output buses. Call before prepare(). */
+        juce::Result setChannelCount (int channels);
+
+        /** Checks every request first and changes nothing unless all of them are valid. */
+        juce::Result applySettings (const std::vector<ParameterSetting>& settings);
+
+        /** Loads a state block: the plug-in's own block (as --save-state writes it) or a state
+            saved by a JUCE-based host through getStateInformation. */
+        juce::Result loadState (const juce::File& file);
+
+        /** Writes the plug-in's own state block, atomically. */
+        juce::Result saveState (const juce::File& file);
+
+        /** Prepares for offline processing and waits (briefly) for the plug-in to report its
+            latency, which the VST3 wrapper announces on its own message loop. */
+        void prepare (double sampleRate, int blockSize);
+
+    private:
+        explicit HostedPlugin (std::unique_ptr<juce::AudioPluginInstance>);
+
+        std::unique_ptr<juce::AudioPluginInstance> plugin;
+        std::vector<ParameterInfo> table;
+    };
+
+    /** What a completed run did, for the caller to print. */
+    struct RenderSummary
+    {
+        juce::int64 frames = 0;       // frames written to the output
+        double sampleRate = 0.0;
+        int channels = 0;
+        int latency = 0;              // the latency the plug-in reported
+        int droppedFrames = 0;        // frames dropped from the start to compensate it
+        double renderSeconds = 0.0;   // wall-clock time of the processing loop
+        juce::String parameterListing;
+    };
+
+    /** Called after every block with the fraction of the render done (0 to 1). */
+    using ProgressCallback = std::function<void (double)>;
+
+    /** Does what the options ask (render, --save-state, --list-parameters). On failure returns
+        a one-line message and leaves no output file behind. */
+    juce::Result run (const RenderOptions& options, RenderSummary& summary, const ProgressCallback& progress = {});
+
+    /** Writes a file through a hidden temporary file beside it and renames it over the target
+        only when write succeeds, so a failure never leaves a partial file. */
+    juce::Result writeAtomically (const juce::File& target,
+                                  const std::function<juce::Result (std::unique_ptr<juce::FileOutputStream>)>& write);
+
+    /** Copies the audio file's samples into a buffer (for the demo picture and the tests). */
+    juce::Result readAudioFile (const juce::File& file, juce::AudioBuffer<float>& samples, double& sampleRate);
+
+    /** Writes a buffer as a WAV file, atomically. */
+    juce::Result writeWavFile (const juce::File& file, const juce::AudioBuffer<float>& samples, double sampleRate,
+                               OutputFormat format);
+}
