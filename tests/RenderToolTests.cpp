@@ -179,7 +179,7 @@ TEST (RenderCommandLine, AcceptsTheDocumentedForms)
     ASSERT_TRUE (plain.ok()) << plain.error;
     EXPECT_EQ (plain.options.input.getFileName(), "in.wav");
     EXPECT_EQ (plain.options.output.getFileName(), "out.wav");
-    EXPECT_TRUE (plain.options.input.isAbsolutePath());
+    EXPECT_TRUE (juce::File::isAbsolutePath (plain.options.input.getFullPathName()));
     EXPECT_EQ (plain.options.bundle, someBundle);
     EXPECT_EQ (plain.options.blockSize, 512);
     EXPECT_TRUE (plain.options.compensateLatency);
