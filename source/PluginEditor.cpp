@@ -1,17 +1,514 @@
 #include "PluginEditor.h"
+#include "VersionText.h"
 
+#include <cmath>
+#include <limits>
+
+namespace
+{
+    constexpr int timerIntervalMs = 16;
+    constexpr int knobSize = 100;
+    constexpr int captionHeight = 30;
+    constexpr float captionFontHeight = 15.0f;
+    const juce::Colour captionColour { 0xFF000000u };
+    const juce::Colour versionColour { 0x4CFFFFFFu };
+
+    // A component is hidden by moving it far off the window.
+    const juce::Rectangle<int> hiddenBounds { -3000, 0, 0, 0 };
+
+    struct KnobRange
+    {
+        double minimum, maximum, step;
+    };
+
+    constexpr KnobRange widthRange { 5.0, 100.0, 1.0 };
+    constexpr KnobRange bipolarRange { -1.0, 1.0, 0.01 };
+    constexpr KnobRange dryWetRange { 0.0, 1.0, 0.001 };
+
+    const juce::StringArray themeNames {
+        "Vibrato Background", "Crescendo Background", "Rhapsody Background",
+        "Staccato Background", "Tremolo Background", "Arpeggio Background"
+    };
+
+    const juce::String website { JucePlugin_ManufacturerWebsite };
+
+    void drawCaption (juce::Graphics& g, const juce::String& text, int x, int y)
+    {
+        g.drawFittedText (text, x, y, knobSize, captionHeight, juce::Justification::centred, 1);
+    }
+}
+
+//==============================================================================
 CompressorAudioProcessorEditor::CompressorAudioProcessorEditor (CompressorAudioProcessor& p)
     : AudioProcessorEditor (&p), audioProcessor (p)
 {
+    startTimer (timerIntervalMs);
     setResizable (false, false);
     setSize (audioProcessor.editorWidth, audioProcessor.editorHeight);
+
+    struct Knob
+    {
+        juce::Slider* slider;
+        const char* parameterId;
+        KnobRange range;
+    };
+
+    const std::array<Knob, 6> knobs { {
+        { &wavelength1Slider, "wavelength1", widthRange }, { &wavelength2Slider, "wavelength2", widthRange },
+        { &wavelength3Slider, "wavelength3", widthRange }, { &velocitySlider, "velocity", bipolarRange },
+        { &distortionSlider, "distortion", bipolarRange }, { &dryWetSlider, "drywet", dryWetRange }
+    } };
+
+    // Each visible control carries the identifier of its parameter as its component ID, so
+    // that tools and tests can find it in the component tree.
+    for (const auto& [knob, parameterId, range] : knobs)
+    {
+        knob->setComponentID (parameterId);
+        knob->setSliderStyle (juce::Slider::RotaryVerticalDrag);
+        knob->setRange (range.minimum, range.maximum, range.step);
+        knob->setTextBoxStyle (juce::Slider::NoTextBox, false, 0, 0);
+        knob->setPopupDisplayEnabled (false, false, nullptr);
+        addAndMakeVisible (*knob);
+        knob->addListener (this);
+    }
+
+    addAndMakeVisible (normalizedButton);
+    normalizedButton.setComponentID ("normalized");
+    normalizedButton.setButtonText ("Normalized");
+    normalizedButton.onClick = [this]
+    {
+        audioProcessor.normalisedViewSelected = ! audioProcessor.normalisedViewSelected.load();
+        repaint();
+    };
+
+    for (int i = 0; i < themeNames.size(); ++i)
+        backgroundBox.addItem (themeNames[i], i + 1);
+
+    backgroundBox.setJustificationType (juce::Justification::centred);
+    backgroundBox.setComponentID ("backColor");
+    addAndMakeVisible (backgroundBox);
+
+    // Attaching a knob reports its value at once, while the sliders attached after it still
+    // hold their provisional values (width 5, mix 0, ...). Copying the sliders then would hand
+    // the engine those values for a moment, so the copy waits until every slider is attached.
+    attachingSliders = true;
+
+    auto& state = audioProcessor.parameters;
+    amplitude1Attachment   = std::make_unique<SliderAttachment> (state, "amplitude1",  amplitude1Slider);
+    frequency1Attachment   = std::make_unique<SliderAttachment> (state, "frequency1",  frequency1Slider);
+    wavelength1Attachment  = std::make_unique<SliderAttachment> (state, "wavelength1", wavelength1Slider);
+    amplitude2Attachment   = std::make_unique<SliderAttachment> (state, "amplitude2",  amplitude2Slider);
+    frequency2Attachment   = std::make_unique<SliderAttachment> (state, "frequency2",  frequency2Slider);
+    wavelength2Attachment  = std::make_unique<SliderAttachment> (state, "wavelength2", wavelength2Slider);
+    amplitude3Attachment   = std::make_unique<SliderAttachment> (state, "amplitude3",  amplitude3Slider);
+    frequency3Attachment   = std::make_unique<SliderAttachment> (state, "frequency3",  frequency3Slider);
+    wavelength3Attachment  = std::make_unique<SliderAttachment> (state, "wavelength3", wavelength3Slider);
+    velocityAttachment     = std::make_unique<SliderAttachment> (state, "velocity",    velocitySlider);
+    distortionAttachment   = std::make_unique<SliderAttachment> (state, "distortion",  distortionSlider);
+    dryWetAttachment       = std::make_unique<SliderAttachment> (state, "drywet",      dryWetSlider);
+
+    attachingSliders = false;
+
+    if (sliderCopyPending)
+        sliderValueChanged (nullptr);
+
+    // Item k (ID k + 1) stands for choice k of "backColor".
+    backColorAttachment = std::make_unique<ComboBoxAttachment> (state, "backColor", backgroundBox);
+
+    applyTheme();
+    backgroundBox.onChange = [this] { applyTheme(); };
+
+    addAndMakeVisible (webButton);
+    webButton.setComponentID ("web");
+    webButton.setButtonText (juce::URL (website).getDomain());
+    webButton.onClick = [] { juce::URL (website).launchInDefaultBrowser(); };
+
+    versionText = builtVersionText();
+    panelTop = getHeight() / 2 - 180;
+    setLookAndFeel (&otherLookAndFeel);
+
+    for (size_t i = 0; i < handleOrigins.size(); ++i)
+    {
+        auto& handle = *handles()[i];
+        addAndMakeVisible (handle);
+        handle.id = static_cast<int> (i) + 1;
+        handle.setComponentID ("handle" + juce::String (handle.id));
+    }
+
+    for (size_t i = 0; i < handleOrigins.size(); ++i)
+    {
+        const auto sliders = bumpSliders (i);
+        handleOrigins[i] = { static_cast<float> (sliders.frequency.getValue()),
+                             static_cast<float> (sliders.amplitude.getValue() * 200.0) };
+        handleValues[i] = { sliders.frequency.getValue(), sliders.amplitude.getValue() };
+
+        // Only the attachments (automation, a restored state) and the handle itself set these
+        // sliders; followParameterChange tells the two apart.
+        sliders.frequency.onValueChange = [this, i] { followParameterChange (i); };
+        sliders.amplitude.onValueChange = [this, i] { followParameterChange (i); };
+    }
+
+    placeHandlesAtRest();
+
+    audioProcessor.setDisplayActive (true);
 }
 
-CompressorAudioProcessorEditor::~CompressorAudioProcessorEditor() = default;
+CompressorAudioProcessorEditor::~CompressorAudioProcessorEditor()
+{
+    audioProcessor.setDisplayActive (false);
+    setLookAndFeel (nullptr);
+    stopTimer();
+}
 
+//==============================================================================
+juce::String CompressorAudioProcessorEditor::builtVersionText()
+{
+    const auto word = kestrine::platformWordFor (juce::SystemStats::getOperatingSystemName().toStdString());
+    return juce::String (kestrine::builtVersionLabel (word));
+}
+
+void CompressorAudioProcessorEditor::setVersionText (const juce::String& newText)
+{
+    versionText = newText;
+    repaint();
+}
+
+void CompressorAudioProcessorEditor::applyTheme()
+{
+    const int index = backgroundBox.getSelectedId();
+    audioProcessor.backgroundIndex = index;
+
+    const auto& colours = otherLookAndFeel.backgroundColours;
+    otherLookAndFeel.themeColour = index >= 0 && index < static_cast<int> (colours.size())
+                                     ? colours[static_cast<size_t> (index)]
+                                     : juce::Colours::transparentBlack;
+}
+
+//==============================================================================
+void CompressorAudioProcessorEditor::timerCallback()
+{
+    if (audioProcessor.blockProcessed.exchange (false))
+    {
+        ticksWithoutData = 0;
+        repaint();
+    }
+    else if (ticksWithoutData < std::numeric_limits<int>::max())
+    {
+        ++ticksWithoutData;
+    }
+}
+
+void CompressorAudioProcessorEditor::sliderValueChanged (juce::Slider*)
+{
+    if (attachingSliders)
+    {
+        sliderCopyPending = true;
+        return;
+    }
+
+    auto& bumps = audioProcessor.bumps;
+    const auto value = [] (const juce::Slider& slider) { return static_cast<float> (slider.getValue()); };
+
+    bumps[0].amplitude = value (amplitude1Slider);
+    bumps[0].position  = value (frequency1Slider);
+    bumps[0].width     = value (wavelength1Slider);
+    bumps[1].amplitude = value (amplitude2Slider);
+    bumps[1].position  = value (frequency2Slider);
+    bumps[1].width     = value (wavelength2Slider);
+    bumps[2].amplitude = value (amplitude3Slider);
+    bumps[2].position  = value (frequency3Slider);
+    bumps[2].width     = value (wavelength3Slider);
+    audioProcessor.driftSpeed        = value (velocitySlider);
+    audioProcessor.distortion.target = value (distortionSlider);
+    audioProcessor.dryWet.target     = value (dryWetSlider);
+
+    audioProcessor.updateParameters (false);
+}
+
+//==============================================================================
 void CompressorAudioProcessorEditor::paint (juce::Graphics& g)
 {
-    g.fillAll (juce::Colours::black);
+    const int index = audioProcessor.backgroundIndex.load();
+    const auto& colours = otherLookAndFeel.backgroundColours;
+    g.fillAll (index >= 0 && index < static_cast<int> (colours.size()) ? colours[static_cast<size_t> (index)]
+                                                                       : juce::Colours::transparentBlack);
+
+    drawDisplay (g);
+
+    g.setFont (editorFont);
+    g.setFont (captionFontHeight);
+    g.setColour (captionColour);
+
+    layOutKnobs (g);
+    runHandlePass();
+    layOutControls (g);
+}
+
+void CompressorAudioProcessorEditor::drawDisplay (juce::Graphics& g)
+{
+    constexpr float titleHeight = 24.0f;
+    constexpr float gridThickness = 0.5f;
+    constexpr float traceThickness = 3.0f;
+    const juce::Colour titleColour { 0x4CFFFFFFu };
+
+    const int width = getWidth();
+    const int left = kestrine::panelLeft (width);
+    const auto right = static_cast<float> (left + kestrine::panelWidth);
+    const int baseline = kestrine::panelBaseline (panelTop);
+
+    g.setFont (editorFont);
+    g.setFont (titleHeight);
+    g.setColour (titleColour);
+    g.drawFittedText (juce::String (audioProcessor.titleText), 0, panelTop - 50, width, 30,
+                      juce::Justification::centred, 1);
+
+    g.setColour (otherLookAndFeel.panelColour);
+    g.fillRect (left, panelTop, kestrine::panelWidth, kestrine::panelHeight);
+
+    g.setColour (otherLookAndFeel.themeColour);
+
+    for (const int y : { baseline, panelTop + 100, panelTop + 300 })
+        g.drawLine (static_cast<float> (left), static_cast<float> (y), right, static_cast<float> (y), gridThickness);
+
+    // Each point is one pixel column; a segment runs from the previous point's height to its own.
+    const auto segment = [&] (int i, float fromHeight, float toHeight)
+    {
+        const auto x = static_cast<float> (left + i);
+        g.drawLine (x, static_cast<float> (baseline) - fromHeight, x + 1.0f, static_cast<float> (baseline) - toHeight,
+                    traceThickness);
+    };
+
+    const auto& views = audioProcessor.latestDisplayViews();
+    const auto& waveform = audioProcessor.normalisedViewSelected.load() ? views.normalisedView : views.sampleView;
+    g.setColour (otherLookAndFeel.waveformColour);
+
+    for (int i = 0, previous = 0; i < kestrine::curvePoints; ++i)
+    {
+        const int height = kestrine::waveformHeight (waveform[static_cast<size_t> (i)]);
+        segment (i, static_cast<float> (previous), static_cast<float> (height));
+        previous = height;
+    }
+
+    std::array<kestrine::DisplayBump, kestrine::numBumps> bumps;
+
+    for (size_t k = 0; k < bumps.size(); ++k)
+    {
+        const auto& mirror = audioProcessor.bumps[k];
+        bumps[k] = { mirror.amplitude.load(), mirror.position.load(), mirror.width.load() };
+    }
+
+    kestrine::buildDisplayCurve (displayCurve, bumps);
+    g.setColour (otherLookAndFeel.curveColour);
+
+    for (int i = 0, previous = 0; i < kestrine::curvePoints; ++i)
+    {
+        const float height = kestrine::curveHeight (displayCurve[static_cast<size_t> (i)]);
+        segment (i, static_cast<float> (previous), height);
+        previous = kestrine::truncateToInt (height);
+    }
+}
+
+//==============================================================================
+CompressorAudioProcessorEditor::BumpSliders CompressorAudioProcessorEditor::bumpSliders (size_t index) noexcept
+{
+    switch (index)
+    {
+        case 0:  return { frequency1Slider, amplitude1Slider, wavelength1Slider };
+        case 1:  return { frequency2Slider, amplitude2Slider, wavelength2Slider };
+        default: return { frequency3Slider, amplitude3Slider, wavelength3Slider };
+    }
+}
+
+kestrine::HandlePassContext CompressorAudioProcessorEditor::handlePassContext()
+{
+    kestrine::HandlePassContext context;
+    context.editorWidth = getWidth();
+    context.ticksWithoutData = ticksWithoutData;
+    context.widthKnobIndex = widthKnobIndex;
+    context.selectedHandle = selectedHandle;
+
+    for (size_t i = 0; i < handleOrigins.size(); ++i)
+    {
+        const auto sliders = bumpSliders (i);
+        context.bumps[i] = { static_cast<int> (sliders.frequency.getValue()), static_cast<int> (sliders.wavelength.getValue()) };
+        context.origins[i] = { handleOrigins[i].x, handleOrigins[i].y };
+    }
+
+    return context;
+}
+
+namespace
+{
+    kestrine::HandleState stateOf (const DotComponent& h) noexcept
+    {
+        kestrine::HandleState state;
+        state.left = h.getX();
+        state.top = h.getY();
+        state.offsetX = h.offsetX;
+        state.offsetY = h.offsetY;
+        state.dragX = h.dragX;
+        state.dragY = h.dragY;
+        state.minX = h.minX;
+        state.maxX = h.maxX;
+        state.minY = h.minY;
+        state.maxY = h.maxY;
+        state.moved = h.moved;
+        state.dragging = h.dragging;
+        state.draggable = h.draggable;
+        state.selectedId = h.selectedId;
+        return state;
+    }
+
+    void applyState (DotComponent& h, const kestrine::HandleState& state)
+    {
+        h.offsetX = state.offsetX;
+        h.offsetY = state.offsetY;
+        h.minX = state.minX;
+        h.maxX = state.maxX;
+        h.minY = state.minY;
+        h.maxY = state.maxY;
+        h.moved = state.moved;
+        h.draggable = state.draggable;
+        h.selectedId = state.selectedId;
+        h.setBounds (state.left, state.top, kestrine::handleDiameter, kestrine::handleDiameter);
+    }
+}
+
+void CompressorAudioProcessorEditor::runHandlePass()
+{
+    std::array<kestrine::HandleState, kestrine::numBumps> states;
+
+    for (size_t i = 0; i < states.size(); ++i)
+        states[i] = stateOf (*handles()[i]);
+
+    auto context = handlePassContext();
+    const auto writes = kestrine::runHandlePass (states, context);
+    widthKnobIndex = context.widthKnobIndex;
+    selectedHandle = context.selectedHandle;
+
+    for (size_t i = 0; i < states.size(); ++i)
+    {
+        if (writes[i].due)
+        {
+            // Asynchronous, so the attachments pass the values on after this paint; the sliders
+            // hold them within the parameters' ranges and steps at once.
+            const auto sliders = bumpSliders (i);
+            sliders.frequency.setValue (writes[i].position, juce::sendNotificationAsync);
+            sliders.amplitude.setValue (writes[i].amplitude, juce::sendNotificationAsync);
+            handleValues[i] = { sliders.frequency.getValue(), sliders.amplitude.getValue() };
+            sliderValueChanged (nullptr);
+        }
+
+        applyState (*handles()[i], states[i]);
+    }
+}
+
+void CompressorAudioProcessorEditor::placeHandlesAtRest()
+{
+    // The limits and places the next handle pass starts from; without them a handle that was
+    // never placed would count as lying outside its limits and be pushed or nudged.
+    std::array<kestrine::HandleState, kestrine::numBumps> states;
+
+    for (size_t i = 0; i < states.size(); ++i)
+        states[i] = stateOf (*handles()[i]);
+
+    kestrine::placeHandles (states, handlePassContext());
+
+    for (size_t i = 0; i < states.size(); ++i)
+        applyState (*handles()[i], states[i]);
+}
+
+void CompressorAudioProcessorEditor::followParameterChange (size_t handleIndex)
+{
+    // Slider steps are 0.01; the parameters' float round trip stays far below this.
+    constexpr double sameValue = 1.0e-4;
+
+    auto& handle = *handles()[handleIndex];
+    const auto sliders = bumpSliders (handleIndex);
+    const juce::Point<double> current { sliders.frequency.getValue(), sliders.amplitude.getValue() };
+    const auto& own = handleValues[handleIndex];
+
+    // Its own writes coming back, or the user's drag, which writes over anything else.
+    if (handle.dragging || (std::abs (current.x - own.x) < sameValue && std::abs (current.y - own.y) < sameValue))
+        return;
+
+    handleOrigins[handleIndex] = { static_cast<float> (current.x), static_cast<float> (current.y * 200.0) };
+    handleValues[handleIndex] = current;
+    handle.offsetX = 0;
+    handle.offsetY = 0;
+    handle.dragX = 0;
+    handle.dragY = 0;
+    handle.moved = false;
+
+    placeHandlesAtRest();
+    repaint();
 }
 
 void CompressorAudioProcessorEditor::resized() {}
+
+bool CompressorAudioProcessorEditor::anyAmplitudeSet() const
+{
+    return amplitude1Slider.getValue() != 0.0 || amplitude2Slider.getValue() != 0.0 || amplitude3Slider.getValue() != 0.0;
+}
+
+void CompressorAudioProcessorEditor::layOutKnobs (juce::Graphics& g)
+{
+    const int centreX = getWidth() / 2;
+    const int knobTop = panelTop + 305;
+    const int captionTop = panelTop + 340;
+
+    velocitySlider.setBounds (hiddenBounds);
+
+    if (anyAmplitudeSet())
+    {
+        velocitySlider.setBounds (centreX - 150, knobTop, knobSize, knobSize);
+        drawCaption (g, "Move", centreX - 150, captionTop);
+    }
+
+    distortionSlider.setBounds (centreX + 50, knobTop, knobSize, knobSize);
+    drawCaption (g, "Distort", centreX + 50, captionTop);
+
+    dryWetSlider.setBounds (centreX + 200, knobTop, knobSize, knobSize);
+    drawCaption (g, "Dry/Wet", centreX + 200, captionTop);
+
+    // The three width knobs share one place; the one of the last grabbed bump is shown while
+    // that bump has an amplitude.
+    const std::array<std::pair<juce::Slider*, const juce::Slider*>, 3> widthKnobs { {
+        { &wavelength1Slider, &amplitude1Slider },
+        { &wavelength2Slider, &amplitude2Slider },
+        { &wavelength3Slider, &amplitude3Slider }
+    } };
+
+    for (const auto& knob : widthKnobs)
+        knob.first->setBounds (hiddenBounds);
+
+    for (int i = 1; i <= static_cast<int> (widthKnobs.size()); ++i)
+    {
+        const auto& [knob, amplitude] = widthKnobs[static_cast<size_t> (i - 1)];
+
+        if (widthKnobIndex == i && amplitude->getValue() != 0.0)
+        {
+            knob->setBounds (centreX - 300, knobTop, knobSize, knobSize);
+            drawCaption (g, "Width " + juce::String (i), centreX - 300, captionTop);
+        }
+    }
+
+    normalizedButton.setEnabled (true);
+}
+
+void CompressorAudioProcessorEditor::layOutControls (juce::Graphics& g)
+{
+    const int centreX = getWidth() / 2;
+    const int height = getHeight();
+
+    normalizedButton.setBounds (centreX + 240, panelTop - 50, 100, 30);
+
+    backgroundBox.setLookAndFeel (&otherLookAndFeel);
+    backgroundBox.setBounds (centreX - 400, panelTop - 50, 200, 30);
+    backgroundBox.setEnabled (true);
+
+    webButton.setBounds (-10, height - 30, 200, 30);
+
+    g.setColour (versionColour);
+    g.drawFittedText (versionText, 150, height - 30, 200, 30, juce::Justification::centred, 1);
+}

@@ -1,11 +1,23 @@
 #pragma once
 
+#include "DotComponent.h"
+#include "OtherLookAndFeel.h"
 #include "PluginProcessor.h"
+#include "engine/DisplayGeometry.h"
 
+#include <juce_audio_processors/juce_audio_processors.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
-/** The plug-in window. */
-class CompressorAudioProcessorEditor  : public juce::AudioProcessorEditor
+#include <array>
+#include <memory>
+
+/** The plug-in window: a fixed 840 x 520 editor with the display, the knobs, the view toggle,
+    the theme selector, the web button and the version label. Every control is bound to its
+    parameter; moving a knob also copies all slider values into the processor's mirrors.
+    Message thread only. */
+class CompressorAudioProcessorEditor  : public juce::AudioProcessorEditor,
+                                        public juce::Slider::Listener,
+                                        public juce::Timer
 {
 public:
     explicit CompressorAudioProcessorEditor (CompressorAudioProcessor&);
@@ -13,9 +25,83 @@ public:
 
     void paint (juce::Graphics&) override;
     void resized() override;
+    void timerCallback() override;
+    void sliderValueChanged (juce::Slider*) override;
+
+    /** The version label; replaced by the update notice when a newer version is published. */
+    const juce::String& getVersionText() const noexcept    { return versionText; }
+    void setVersionText (const juce::String& newText);
+
+    /** The label the window opens with: "Version 2.5.0 " and the platform word. */
+    static juce::String builtVersionText();
 
 private:
+    using SliderAttachment = juce::AudioProcessorValueTreeState::SliderAttachment;
+    using ComboBoxAttachment = juce::AudioProcessorValueTreeState::ComboBoxAttachment;
+
+    void applyTheme();
+    void layOutKnobs (juce::Graphics&);
+    void layOutControls (juce::Graphics&);
+    bool anyAmplitudeSet() const;
+
+    struct BumpSliders
+    {
+        juce::Slider& frequency;
+        juce::Slider& amplitude;
+        juce::Slider& wavelength;
+    };
+
+    BumpSliders bumpSliders (size_t index) noexcept;
+    std::array<DotComponent*, 3> handles() noexcept     { return { &handle1, &handle2, &handle3 }; }
+    void drawDisplay (juce::Graphics&);
+    kestrine::HandlePassContext handlePassContext();
+    void runHandlePass();
+    void placeHandlesAtRest();
+    void followParameterChange (size_t handleIndex);
+
     CompressorAudioProcessor& audioProcessor;
+    OtherLookAndFeel otherLookAndFeel;
+
+    // The amplitude and frequency sliders are never shown: the bump handles write them.
+    juce::Slider amplitude1Slider, frequency1Slider, wavelength1Slider;
+    juce::Slider amplitude2Slider, frequency2Slider, wavelength2Slider;
+    juce::Slider amplitude3Slider, frequency3Slider, wavelength3Slider;
+    juce::Slider velocitySlider, distortionSlider, dryWetSlider;
+
+    juce::ToggleButton normalizedButton;
+    juce::ComboBox backgroundBox;
+    juce::TextButton webButton;
+
+    // The bump handles; the handle pass in paint places them and writes their values.
+    DotComponent handle1, handle2, handle3;
+
+    // Per handle: position value and amplitude value x 200, taken at the end of construction.
+    std::array<juce::Point<float>, 3> handleOrigins { { { 100.0f, 0.0f }, { 400.0f, 0.0f }, { 700.0f, 0.0f } } };
+    int selectedHandle = 1;
+
+    // The displayed bump curve, rebuilt from zero on every paint.
+    kestrine::DisplayCurve displayCurve {};
+
+    // Per handle: the position and amplitude slider values as the handle last wrote or took them.
+    // A slider that changes to anything else was set from outside (automation, a restored state),
+    // and the handle then takes that value as its new origin instead of writing its own back.
+    std::array<juce::Point<double>, 3> handleValues {};
+
+    // Declared after the components they observe, so that they are destroyed first.
+    std::unique_ptr<SliderAttachment> amplitude1Attachment, frequency1Attachment, wavelength1Attachment;
+    std::unique_ptr<SliderAttachment> amplitude2Attachment, frequency2Attachment, wavelength2Attachment;
+    std::unique_ptr<SliderAttachment> amplitude3Attachment, frequency3Attachment, wavelength3Attachment;
+    std::unique_ptr<SliderAttachment> velocityAttachment, distortionAttachment, dryWetAttachment;
+    std::unique_ptr<ComboBoxAttachment> backColorAttachment;
+
+    bool attachingSliders = false;    // during construction: slider copies wait until all are attached
+    bool sliderCopyPending = false;
+
+    int ticksWithoutData = 0;
+    juce::String versionText;
+    int panelTop = 0;
+    juce::Font editorFont { kestrine::makeEmbeddedTypeface() };
+    int widthKnobIndex = 1;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (CompressorAudioProcessorEditor)
 };

@@ -1,0 +1,159 @@
+#pragma once
+
+#include <BinaryData.h>
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <array>
+
+namespace kestrine
+{
+    /** A new typeface on the embedded Sulphur Point Bold data. Each call loads the data anew. */
+    inline juce::Typeface::Ptr makeEmbeddedTypeface()
+    {
+        return juce::Typeface::createSystemTypefaceFor (BinaryData::SulphurPointBold_ttf,
+                                                        static_cast<size_t> (BinaryData::SulphurPointBold_ttfSize));
+    }
+}
+
+/** The editor's look: bare text buttons with underlined captions, a bare combo box with a
+    chevron, a popup menu in the theme colour, knobs drawn as a faint ring with a black value
+    arc, a thumb dot and an outward pointer. It also carries the colours of the display.
+    Message thread only. */
+class OtherLookAndFeel  : public juce::LookAndFeel_V4
+{
+public:
+    OtherLookAndFeel()
+    {
+        setColour (juce::Slider::thumbColourId, juce::Colour (0xFFF0FFFFu));
+    }
+
+    ~OtherLookAndFeel() override = default;
+
+    /** Grid lines and popup-menu background; the editor sets it to the selected theme's colour. */
+    juce::Colour themeColour { 0xFF4682B4u };
+
+    /** Window background for theme index 0 to 6 (0 means no item selected). */
+    const std::array<juce::Colour, 7> backgroundColours {
+        juce::Colour (0xFF4682B4u), juce::Colour (0xFF4682B4u), juce::Colour (0xFF663399u),
+        juce::Colour (0xFFA52A2Au), juce::Colour (0xFFDAA520u), juce::Colour (0xFFFF1493u),
+        juce::Colour (0xFF5F9EA0u)
+    };
+
+    const juce::Colour panelColour { 0x66F5F5F5u };
+    const juce::Colour waveformColour { 0xB2000000u };
+    const juce::Colour curveColour { 0xE6FFFFFFu };
+
+    /** Captions of text buttons; underlined from the first button drawn on. */
+    juce::Font buttonFont { kestrine::makeEmbeddedTypeface() };
+
+    //==============================================================================
+    void drawButtonBackground (juce::Graphics&, juce::Button&, const juce::Colour&, bool, bool) override {}
+
+    void drawButtonText (juce::Graphics& g, juce::TextButton& button,
+                         bool isHighlighted, bool isDown) override
+    {
+        buttonFont.setUnderline (true);
+        g.setFont (buttonFont);
+        g.setColour (isHighlighted || isDown ? juce::Colour (0x80FFFFFFu) : juce::Colour (0x4CFFFFFFu));
+        g.drawFittedText (button.getButtonText(), 0, 0, button.getWidth(), button.getHeight(),
+                          juce::Justification::centred, 1);
+    }
+
+    void drawBubble (juce::Graphics&, juce::BubbleComponent&,
+                     const juce::Point<float>&, const juce::Rectangle<float>&) override {}
+
+    void drawPopupMenuBackground (juce::Graphics& g, int width, int height) override
+    {
+        g.fillAll (themeColour);
+        g.setColour (findColour (juce::PopupMenu::textColourId).withAlpha (0.6f));
+        g.drawRect (juce::Rectangle<float> (0.0f, 0.0f, static_cast<float> (width), static_cast<float> (height)), 1.0f);
+    }
+
+    juce::Font getPopupMenuFont() override
+    {
+        static const juce::Typeface::Ptr typeface = kestrine::makeEmbeddedTypeface();
+        return juce::Font (typeface);
+    }
+
+    void drawComboBox (juce::Graphics& g, int width, int height, bool,
+                       int, int, int, int, juce::ComboBox& box) override
+    {
+        // A downward chevron in the 20-pixel zone from width - 30 to width - 10; no body.
+        const int h2 = height / 2;
+        juce::Path chevron;
+        chevron.startNewSubPath (static_cast<float> (width - 27), static_cast<float> (h2 - 2));
+        chevron.lineTo (static_cast<float> (width - 20), static_cast<float> (h2 + 3));
+        chevron.lineTo (static_cast<float> (width - 13), static_cast<float> (h2 - 2));
+
+        g.setColour (box.findColour (juce::ComboBox::arrowColourId).withAlpha (box.isEnabled() ? 0.9f : 0.2f));
+        g.strokePath (chevron, juce::PathStrokeType (2.0f, juce::PathStrokeType::mitered, juce::PathStrokeType::butt));
+    }
+
+    juce::Font getComboBoxFont (juce::ComboBox&) override
+    {
+        static const juce::Typeface::Ptr typeface = kestrine::makeEmbeddedTypeface();
+        return juce::Font (typeface);
+    }
+
+    void drawRotarySlider (juce::Graphics& g, int x, int y, int width, int height, float sliderPos,
+                           float rotaryStartAngle, float rotaryEndAngle, juce::Slider& slider) override
+    {
+        constexpr float margin = 10.0f;
+        constexpr float maximumLineWidth = 8.0f;
+        constexpr float thumbScale = 1.8f;
+        constexpr float pointerScale = 0.4f;
+        constexpr float halfPi = 1.5707964f;
+
+        const auto bounds = juce::Rectangle<int> (x, y, width, height).toFloat().reduced (margin);
+        const float radius = juce::jmin (bounds.getWidth(), bounds.getHeight()) * 0.5f;
+        const float lineW = juce::jmin (radius * 0.5f, maximumLineWidth);
+        const float arcRadius = radius - lineW * 0.5f;
+        const auto centre = bounds.getCentre();
+        const float toAngle = rotaryStartAngle + sliderPos * (rotaryEndAngle - rotaryStartAngle);
+
+        const juce::PathStrokeType stroke (lineW, juce::PathStrokeType::curved, juce::PathStrokeType::rounded);
+
+        juce::Path track;
+        track.addCentredArc (centre.x, centre.y, arcRadius, arcRadius, 0.0f, rotaryStartAngle, rotaryEndAngle, true);
+        g.setColour (juce::Colour (0x33FFFFFFu));
+        g.strokePath (track, stroke);
+
+        if (slider.isEnabled())
+        {
+            juce::Path valueArc;
+            valueArc.addCentredArc (centre.x, centre.y, arcRadius, arcRadius, 0.0f, rotaryStartAngle, toAngle, true);
+            g.setColour (juce::Colours::black);
+            g.strokePath (valueArc, stroke);
+        }
+
+        const float thumbDiameter = lineW * thumbScale;
+        const juce::Point<float> thumbCentre (centre.x + arcRadius * std::cos (toAngle - halfPi),
+                                              centre.y + arcRadius * std::sin (toAngle - halfPi));
+        g.setColour (slider.findColour (juce::Slider::thumbColourId));
+        g.fillEllipse (juce::Rectangle<float> (thumbDiameter, thumbDiameter).withCentre (thumbCentre));
+
+        // A small triangle standing on the track's outer edge, pointing outward.
+        const float t = thumbDiameter * pointerScale;
+        juce::Path pointer;
+        pointer.addTriangle (-t * 0.5f, -radius, t * 0.5f, -radius, 0.0f, -radius - t);
+        pointer.applyTransform (juce::AffineTransform::rotation (toAngle)
+                                    .translated (static_cast<float> (x) + static_cast<float> (width) * 0.5f,
+                                                 static_cast<float> (y) + static_cast<float> (height) * 0.5f));
+        g.fillPath (pointer);
+    }
+
+    juce::Font getSliderPopupFont (juce::Slider&) override
+    {
+        static const juce::Typeface::Ptr typeface = kestrine::makeEmbeddedTypeface();
+        return juce::Font (typeface);
+    }
+
+    int getSliderPopupPlacement (juce::Slider&) override
+    {
+        return juce::BubbleComponent::below;
+    }
+
+private:
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (OtherLookAndFeel)
+};
