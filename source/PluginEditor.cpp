@@ -151,10 +151,13 @@ CompressorAudioProcessorEditor::CompressorAudioProcessorEditor (CompressorAudioP
     placeHandlesAtRest();
 
     audioProcessor.setDisplayActive (true);
+
+    updateNotice = std::make_unique<UpdateNotice> ([this] (const juce::String& text) { setVersionText (text); });
 }
 
 CompressorAudioProcessorEditor::~CompressorAudioProcessorEditor()
 {
+    updateNotice.reset();
     audioProcessor.setDisplayActive (false);
     setLookAndFeel (nullptr);
     stopTimer();

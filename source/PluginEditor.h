@@ -3,6 +3,7 @@
 #include "DotComponent.h"
 #include "OtherLookAndFeel.h"
 #include "PluginProcessor.h"
+#include "UpdateNotice.h"
 #include "engine/DisplayGeometry.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
@@ -102,6 +103,10 @@ private:
     int panelTop = 0;
     juce::Font editorFont { kestrine::makeEmbeddedTypeface() };
     int widthKnobIndex = 1;
+
+    // Asks the maker's site for a newer version off the message thread and hands the label text
+    // back on it. Declared last so that it goes first: no answer reaches a half-destroyed editor.
+    std::unique_ptr<UpdateNotice> updateNotice;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (CompressorAudioProcessorEditor)
 };
