@@ -1,5 +1,4 @@
 #include "PluginEditor.h"
-#include "VersionText.h"
 
 #include <cmath>
 #include <limits>
@@ -166,8 +165,7 @@ CompressorAudioProcessorEditor::~CompressorAudioProcessorEditor()
 //==============================================================================
 juce::String CompressorAudioProcessorEditor::builtVersionText()
 {
-    const auto word = kestrine::platformWordFor (juce::SystemStats::getOperatingSystemName().toStdString());
-    return juce::String (kestrine::builtVersionLabel (word));
+    return UpdateNotice::builtLabel();
 }
 
 void CompressorAudioProcessorEditor::setVersionText (const juce::String& newText)
