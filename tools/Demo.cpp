@@ -134,7 +134,7 @@ namespace kestrine::render
     juce::AudioBuffer<float> makeDemoInput()
     {
         const auto chordLength = static_cast<int> (chordSeconds * demoSampleRate);
-        const auto total = static_cast<int> ((chordSeconds * static_cast<double> (progression.size()) + releaseSeconds) * demoSampleRate);
+        const auto total = juce::roundToInt ((chordSeconds * static_cast<double> (progression.size()) + releaseSeconds) * demoSampleRate);
 
         juce::AudioBuffer<float> out (2, total);
         out.clear();
@@ -289,7 +289,7 @@ namespace kestrine::render
         summary.written.add ("waveforms.png  30 ms of input and output, one above the other and overlaid");
 
         if (const auto editorPicture = writeEditorPicture (folder, render); editorPicture != juce::File())
-            summary.written.add (editorPicture.getFileName() + "  the plug-in's editor with these settings");
+            summary.written.add (editorPicture.getFileName().paddedRight (' ', 13) + "  the plug-in's editor with these settings");
 
         return juce::Result::ok();
     }

@@ -73,9 +73,9 @@ namespace
 
         const auto& r = summary.render;
         const auto seconds = static_cast<double> (r.frames) / r.sampleRate;
-        std::cout << "Rendered " << juce::String (seconds, 2) << " s of " << juce::String (r.sampleRate / 1000.0, 0)
+        std::cout << "Rendered " << juce::String (seconds, 2) << " s of " << juce::roundToInt (r.sampleRate / 1000.0)
                   << " kHz " << (r.channels == 1 ? "mono" : "stereo") << " through the plug-in in "
-                  << juce::String (r.renderSeconds, 3) << " s (" << juce::String (seconds / juce::jmax (1.0e-6, r.renderSeconds), 0)
+                  << juce::String (r.renderSeconds, 3) << " s (" << juce::roundToInt (seconds / juce::jmax (1.0e-6, r.renderSeconds))
                   << " x real time; latency " << r.latency << " samples, compensated).\n";
 
         for (const auto& line : summary.written)
