@@ -1,5 +1,12 @@
 #include "PluginProcessor.h"
 #include "PluginEditor.h"
+#include "StateBlock.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <optional>
 
 namespace
 {
@@ -275,9 +282,33 @@ void CompressorAudioProcessor::renderBlock (juce::AudioBuffer<float>& buffer, bo
 
     float* const left = buffer.getWritePointer (0);
     float* const right = getTotalNumOutputChannels() >= 2 && buffer.getNumChannels() >= 2 ? buffer.getWritePointer (1) : nullptr;
+    auto* const display = displayActive.load() ? &displayViews.back() : nullptr;
+    bool refreshed = false;
 
-    (void) bypassed;
-    if (engine.process (left, right, numSamples, *this, &displayViews.back()))
+    // In chunks, so that the input can be kept beside the engine's output without allocating:
+    // the delayed input is what a bypassed block plays.
+    for (int start = 0; start < numSamples; start += bypassChunk)
+    {
+        const int n = std::min (bypassChunk, numSamples - start);
+        float* const chunkLeft = left + start;
+        float* const chunkRight = right != nullptr ? right + start : nullptr;
+
+        std::copy (chunkLeft, chunkLeft + n, delayedInputLeft.begin());
+        if (chunkRight != nullptr)
+            std::copy (chunkRight, chunkRight + n, delayedInputRight.begin());
+
+        inputDelay.exchange (delayedInputLeft.data(), chunkRight != nullptr ? delayedInputRight.data() : nullptr, n);
+        refreshed = engine.process (chunkLeft, chunkRight, n, *this, display) || refreshed;
+
+        if (bypassed)
+        {
+            std::copy (delayedInputLeft.begin(), delayedInputLeft.begin() + n, chunkLeft);
+            if (chunkRight != nullptr)
+                std::copy (delayedInputRight.begin(), delayedInputRight.begin() + n, chunkRight);
+        }
+    }
+
+    if (refreshed)
         displayViews.publish();
 }
 
@@ -293,26 +324,126 @@ void CompressorAudioProcessor::setDisplayActive (bool active) noexcept
 }
 
 //==============================================================================
+namespace
+{
+    const juce::Identifier stateType { "PARAMETERS" };
+    const juce::Identifier entryType { "PARAM" };
+    const juce::Identifier idProperty { "id" };
+    const juce::Identifier valueProperty { "value" };
+
+    /** The parameter identifiers compared character by character, the order of the entries
+        in a fresh tree and of those appended to a restored one. */
+    const std::array<const char*, ParameterIds::all.size()>& identifiersInCharacterOrder()
+    {
+        static const auto sorted = []
+        {
+            auto ids = ParameterIds::all;
+            std::sort (ids.begin(), ids.end(), [] (const char* a, const char* b) { return std::strcmp (a, b) < 0; });
+            return ids;
+        }();
+
+        return sorted;
+    }
+
+    /** A stand-in for a "value" that is no finite single-precision number, which the container
+        would hand to its parameter as NaN or infinity: NaN reads as 0 like any other text that
+        is no number, and an out-of-range magnitude becomes the end of the range it points to. */
+    std::optional<double> finiteReplacement (double value, const juce::NormalisableRange<float>& range) noexcept
+    {
+        if (std::isnan (value))
+            return 0.0;
+
+        if (std::abs (value) <= static_cast<double> (std::numeric_limits<float>::max()))
+            return std::nullopt;
+
+        return static_cast<double> (value > 0.0 ? range.end : range.start);
+    }
+
+    /** Readies a restored tree for the container. Every "value" of an entry that names a
+        parameter becomes a finite number, and each parameter that no entry names gets an entry
+        carrying its current value, appended in identifier order: left to itself, the container
+        appends such an entry without a value and sets the parameter to its default. */
+    void completeRestoredTree (juce::ValueTree& tree, const juce::AudioProcessorValueTreeState& parameters)
+    {
+        std::array<bool, ParameterIds::all.size()> named {};
+
+        for (auto entry : tree)
+        {
+            const int index = parameterIndex (entry.getProperty (idProperty).toString());
+
+            if (index < 0)
+                continue;
+
+            named[static_cast<size_t> (index)] = true;
+
+            if (! entry.hasProperty (valueProperty))
+                continue;
+
+            const auto range = parameters.getParameterRange (ParameterIds::all[static_cast<size_t> (index)]);
+
+            if (const auto replacement = finiteReplacement (entry.getProperty (valueProperty), range))
+                entry.setProperty (valueProperty, *replacement, nullptr);
+        }
+
+        for (const auto* id : identifiersInCharacterOrder())
+        {
+            if (named[static_cast<size_t> (parameterIndex (id))])
+                continue;
+
+            juce::ValueTree entry (entryType);
+            entry.setProperty (idProperty, juce::String (id), nullptr);
+            entry.setProperty (valueProperty, static_cast<double> (parameters.getRawParameterValue (id)->load()), nullptr);
+            tree.appendChild (entry, nullptr);
+        }
+    }
+}
+
 void CompressorAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 {
     blockProcessed = false;
 
     // copyState brings the "value" attributes up to date and copies the tree under the
-    // container's lock.
-    const auto state = parameters.copyState();
+    // container's lock; the text is written outside it.
+    const auto xml = parameters.copyState().createXml();
+    jassert (xml != nullptr);
 
-    if (const auto xml = state.createXml())
-        copyXmlToBinary (*xml, destData);
+    {
+        juce::MemoryOutputStream out (destData, false);
+        const auto header = kestrine::state::encodeHeader (0);
+        out.write (header.data(), header.size());
+
+        if (xml != nullptr)
+            xml->writeTo (out, juce::XmlElement::TextFormat().singleLine());
+
+        out.writeByte (0);
+    }
+
+    kestrine::state::storeTextLength (static_cast<std::uint8_t*> (destData.getData()), destData.getSize());
 }
 
 void CompressorAudioProcessor::setStateInformation (const void* data, int sizeInBytes)
 {
-    const auto xml = getXmlFromBinary (data, sizeInBytes);
+    // A block that fails any check is ignored as a whole: the parameters and the tree stay as
+    // they were. Only the replacement itself happens under the container's lock.
+    const auto text = kestrine::state::extractText (data, sizeInBytes);
 
-    if (xml == nullptr || ! xml->hasTagName (parameters.state.getType().toString()))
+    if (! text.has_value() || text->empty() || ! kestrine::state::isSafeToParse (*text))
         return;
 
-    parameters.replaceState (juce::ValueTree::fromXml (*xml));
+    juce::XmlDocument document (juce::String::fromUTF8 (text->data(), static_cast<int> (text->size())));
+    const auto xml = document.getDocumentElement();
+
+    if (xml == nullptr || document.getLastParseError().isNotEmpty()
+         || ! xml->getTagName().equalsIgnoreCase (stateType.toString()))
+        return;
+
+    auto restored = juce::ValueTree::fromXml (*xml);
+    completeRestoredTree (restored, parameters);
+
+    // Reconnects every parameter to its entry under the container's lock; each parameter whose
+    // value changes notifies its listeners, parameterChanged among them, so the engine hears
+    // the restored state at once.
+    parameters.replaceState (restored);
 }
 
 //==============================================================================

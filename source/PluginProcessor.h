@@ -3,6 +3,7 @@
 #include "engine/BumpCurve.h"
 #include "engine/DisplayViews.h"
 #include "engine/EngineConstants.h"
+#include "engine/InputDelay.h"
 #include "engine/SampleRenderer.h"
 #include "engine/TripleBuffer.h"
 
@@ -138,6 +139,12 @@ public:
 
     // The cycle capture and rendering state. Audio thread only (public for the tests).
     kestrine::SampleRenderer engine;
+
+    // The untouched input, delayed by the latency, for bypassed blocks; with the chunk buffers
+    // that carry it beside the engine's output. Audio thread only.
+    static constexpr int bypassChunk = 256;
+    kestrine::InputDelay inputDelay;
+    std::array<float, bypassChunk> delayedInputLeft {}, delayedInputRight {};
 
     const int editorWidth = 840;
     const int editorHeight = 520;

@@ -1,5 +1,6 @@
 #include "CycleCapture.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace kestrine
@@ -29,70 +30,66 @@ namespace kestrine
         if (! (inputRing[static_cast<size_t> (r)] < 0.0f && inputRing[static_cast<size_t> (n)] > 0.0f))
             return 0;
 
-        for (int j = 0; j < lookAhead; ++j)
-            analysisWindow[static_cast<size_t> (j)] = inputRing[static_cast<size_t> ((n + j) % ringLength)];
-
+        windowStart = n;
         return analyseWindow();
     }
 
     int CycleCapture::analyseWindow() noexcept
     {
-        const auto& s = analysisWindow;
-        int first = unset, end = unset;
+        // The window starts with the first positive sample after the crossing. Everything the
+        // result depends on (the falling crossing, the sums and the peak up to the period's end)
+        // is known once the balanced rising crossing is found, so the walk stops there.
+        int first = unset;
         float positive = 0.0f, negative = 0.0f;
         cyclePeak = 0.0f;
 
-        for (int j = 0; j < lookAhead; ++j)
+        float here = window (0);
+
+        for (int j = 0; j < lookAhead - 1; ++j)
         {
-            const float here = s[static_cast<size_t> (j)];
+            const float next = window (j + 1);
 
-            if (j + 1 < lookAhead)
-            {
-                const float next = s[static_cast<size_t> (j + 1)];
+            if (here < 0.0f && next > 0.0f && first != unset
+                 && std::abs ((positive - negative) / (positive + negative)) < balanceLimit)
+                return j < minimumCycle ? 0 : j;
 
-                if (here < 0.0f && next > 0.0f && first != unset && end == unset
-                     && std::abs ((positive - negative) / (positive + negative)) < balanceLimit)
-                    end = j;
-
-                if (here > 0.0f && next < 0.0f && first == unset && end == unset)
-                    first = j;
-            }
+            if (here > 0.0f && next < 0.0f && first == unset)
+                first = j;
 
             if (here > 0.0f)
                 positive = positive + here;
             else
                 negative = negative - here;
 
-            if ((end == unset || j < end) && std::abs (here) > cyclePeak)
-                cyclePeak = std::abs (here);
+            cyclePeak = std::max (cyclePeak, std::abs (here));
+            here = next;
         }
 
-        if (positive > 0.0f && (first == unset || end == unset))
-            return 0;
-
-        const int period = end == unset ? lookAhead : end;
-        return period < minimumCycle ? 0 : period;
+        // No balanced period ends inside the window (the last sample has no successor, so no
+        // crossing can be recognised there).
+        return 0;
     }
 
     void CycleCapture::capture (int period, const BumpCurveTable& curve) noexcept
     {
-        for (int j = 0; j < ringLength; ++j)
-            capturedCycle[static_cast<size_t> (j)] = j < period ? analysisWindow[static_cast<size_t> (j)] : 0.0f;
+        // Only the previous cycle's entries beyond the new one need clearing: the rest is zero.
+        for (int j = 0; j < period; ++j)
+            capturedCycle[static_cast<size_t> (j)] = window (j);
 
+        std::fill (capturedCycle.begin() + period, capturedCycle.begin() + std::max (period, periodLength), 0.0f);
         periodLength = period;
 
         if (cyclePeak > 1.0f)
             cyclePeak = 1.0f;
 
-        bumpSignal.fill (0.0f);
-        stretchCurve (curve);
+        stretchCurve (bumpSignal, bumpSignalEnd, curve, period, cyclePeak);
     }
 
-    void CycleCapture::stretchCurve (const BumpCurveTable& curve) noexcept
+    void stretchCurve (CycleBuffer& signal, int& writtenEnd, const BumpCurveTable& curve, int period, float peak) noexcept
     {
-        const int period = periodLength;
         const float ratio = static_cast<float> (period) / static_cast<float> (curvePoints);
         int prev = 0;
+        int last = 0;
 
         for (int l = 0; l < 2 * curvePoints; ++l)
         {
@@ -103,20 +100,30 @@ namespace kestrine
             // Past the end of the curve the period starts again: the steps that still land
             // inside it take the curve's first point.
             const float point = l < curvePoints ? curve[static_cast<size_t> (l)] : curve[0];
-            const float v = idx <= period ? point * cyclePeak : 0.0f;
+            const float v = idx <= period ? point * peak : 0.0f;
 
-            bumpSignal[static_cast<size_t> (idx)] = v;
+            signal[static_cast<size_t> (idx)] = v;
 
             if (idx > prev + 1)
             {
-                const float start = bumpSignal[static_cast<size_t> (prev)];
+                const float start = signal[static_cast<size_t> (prev)];
                 const float slope = (v - start) / static_cast<float> (idx - prev);
 
                 for (int k = prev; k <= idx; ++k)
-                    bumpSignal[static_cast<size_t> (k)] = start + slope * static_cast<float> (k - prev);
+                    signal[static_cast<size_t> (k)] = start + slope * static_cast<float> (k - prev);
             }
 
             prev = idx;
+            last = std::max (last, idx);
+
+            // Beyond the cycle, once an entry holds exactly 0 every later step writes only
+            // zeros (lines between zeros), above this entry: the rest of the walk is the
+            // clearing below.
+            if (idx > period && signal[static_cast<size_t> (idx)] == 0.0f)
+                break;
         }
+
+        std::fill (signal.begin() + last + 1, signal.begin() + std::max (last + 1, writtenEnd), 0.0f);
+        writtenEnd = last + 1;
     }
 }

@@ -33,8 +33,10 @@ namespace kestrine
 
             for (int i = 0; i < numSamples; ++i)
             {
-                const float inLeft = left[i];
-                const float inRight = right != nullptr ? right[i] : inLeft;
+                // A non-finite sample (NaN, infinity) enters as silence: it would otherwise stay
+                // in the ring and the delay lines and poison every sum and mix it meets.
+                const float inLeft = finiteOrSilence (left[i]);
+                const float inRight = right != nullptr ? finiteOrSilence (right[i]) : inLeft;
 
                 const int period = capture.advance (inLeft, inRight);
 

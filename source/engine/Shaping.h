@@ -14,6 +14,12 @@ namespace kestrine
         return ((d * (shapeThreshold - std::abs (v) / shapeThreshold)) * 1.1f + 1.0f) * v;
     }
 
+    /** The sample itself when it is a finite number, otherwise 0. */
+    inline float finiteOrSilence (float v) noexcept
+    {
+        return std::isfinite (v) ? v : 0.0f;
+    }
+
     /** One step of the one-pole smoother that moves a mirror's current value towards its
         target. A non-finite result (a non-finite target from outside) is never kept: the
         smoother then jumps to the target if that is finite and otherwise holds its value, so
