@@ -85,9 +85,57 @@ namespace kestrine
         stretchCurve (bumpSignal, bumpSignalEnd, curve, period, cyclePeak);
     }
 
+    namespace
+    {
+        /** The entry of the 1600-step walk that step l lands on. */
+        int stretchIndex (int l, float ratio) noexcept
+        {
+            return static_cast<int> (static_cast<float> (l) * ratio);
+        }
+
+        /** For cycles of at most 800 samples the walk advances by at most one entry per step,
+            so it draws no lines and each entry keeps the value of the last step that lands on
+            it. This finds that step for every entry directly instead of walking all of them. */
+        int stretchShortCycle (CycleBuffer& signal, const BumpCurveTable& curve, int period, float ratio, float peak) noexcept
+        {
+            constexpr int steps = 2 * curvePoints;
+            int next = 0;   // the first step landing beyond the entry being written
+
+            for (int idx = 0; idx <= period; ++idx)
+            {
+                // Start from the estimate (idx + 1) / ratio and settle it on the exact boundary,
+                // judged with the same float arithmetic as the walk.
+                next = std::max (next, std::min (steps, static_cast<int> (static_cast<float> (idx + 1) / ratio)));
+
+                while (next > 0 && stretchIndex (next - 1, ratio) > idx)
+                    --next;
+
+                while (next < steps && stretchIndex (next, ratio) <= idx)
+                    ++next;
+
+                const int l = next - 1;
+                const float point = l < curvePoints ? curve[static_cast<size_t> (l)] : curve[0];
+                signal[static_cast<size_t> (idx)] = point * peak;
+            }
+
+            // The first step beyond the cycle writes a zero there, and from then on only zeros follow.
+            signal[static_cast<size_t> (period + 1)] = 0.0f;
+            return period + 1;
+        }
+    }
+
     void stretchCurve (CycleBuffer& signal, int& writtenEnd, const BumpCurveTable& curve, int period, float peak) noexcept
     {
         const float ratio = static_cast<float> (period) / static_cast<float> (curvePoints);
+
+        if (period <= curvePoints)
+        {
+            const int last = stretchShortCycle (signal, curve, period, ratio, peak);
+            std::fill (signal.begin() + last + 1, signal.begin() + std::max (last + 1, writtenEnd), 0.0f);
+            writtenEnd = last + 1;
+            return;
+        }
+
         int prev = 0;
         int last = 0;
 
