@@ -1,0 +1,466 @@
+#include "PluginHost.h"
+#include "PluginProcessor.h"
+#include "StateBlock.h"
+#include "TestHelpers.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+using namespace kestrine::test;
+
+namespace
+{
+    using Bytes = std::vector<std::uint8_t>;
+
+    const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+
+    constexpr std::array<const char*, 13> idsInCharacterOrder {
+        "amplitude1", "amplitude2", "amplitude3", "backColor", "distortion", "drywet",
+        "frequency1", "frequency2", "frequency3", "velocity", "wavelength1", "wavelength2", "wavelength3"
+    };
+
+    /** A block around the text: magic number, N (the text's length unless given), text, zero. */
+    Bytes blockOf (const std::string& text, std::optional<std::int32_t> length = std::nullopt, bool terminated = true)
+    {
+        const auto n = static_cast<std::uint32_t> (length.value_or (static_cast<std::int32_t> (text.size())));
+        const auto header = kestrine::state::encodeHeader (n);
+        Bytes block (header.begin(), header.end());
+        block.insert (block.end(), text.begin(), text.end());
+
+        if (terminated)
+            block.push_back (0);
+
+        return block;
+    }
+
+    std::string entry (const std::string& id, const std::string& value)
+    {
+        return "<PARAM id=\"" + id + "\" value=\"" + value + "\"/>";
+    }
+
+    /** A document whose root holds the given entries. */
+    std::string documentWith (const std::string& entries, const std::string& root = "PARAMETERS")
+    {
+        return declaration + " <" + root + ">" + entries + "</" + root + ">";
+    }
+
+    Bytes saved (CompressorAudioProcessor& processor)
+    {
+        juce::MemoryBlock block;
+        processor.getStateInformation (block);
+        const auto* bytes = static_cast<const std::uint8_t*> (block.getData());
+        return Bytes (bytes, bytes + block.getSize());
+    }
+
+    std::string textOf (const Bytes& block)
+    {
+        return std::string (reinterpret_cast<const char*> (block.data()) + kestrine::state::headerBytes,
+                            block.size() - kestrine::state::overheadBytes);
+    }
+
+    void restore (CompressorAudioProcessor& processor, const Bytes& block)
+    {
+        processor.setStateInformation (block.data(), static_cast<int> (block.size()));
+    }
+
+    float valueOf (CompressorAudioProcessor& processor, const char* id)
+    {
+        return processor.parameters.getRawParameterValue (id)->load();
+    }
+
+    void setValue (CompressorAudioProcessor& processor, const char* id, float plainValue)
+    {
+        auto* parameter = processor.parameters.getParameter (id);
+        ASSERT_NE (parameter, nullptr) << id;
+        parameter->setValueNotifyingHost (parameter->convertTo0to1 (plainValue));
+    }
+
+    /** Every parameter value and the tree as it stands (without bringing it up to date). */
+    struct Snapshot
+    {
+        explicit Snapshot (CompressorAudioProcessor& processor)
+            : tree (processor.parameters.state.toXmlString())
+        {
+            for (size_t i = 0; i < values.size(); ++i)
+                values[i] = valueOf (processor, ParameterIds::all[i]);
+        }
+
+        bool operator== (const Snapshot& other) const { return values == other.values && tree == other.tree; }
+
+        std::array<float, 13> values {};
+        juce::String tree;
+    };
+
+    /** A processor whose parameters all stand away from their defaults. */
+    struct StateTest : ::testing::Test
+    {
+        void SetUp() override
+        {
+            setValue (processor, "amplitude1", 0.25f);
+            setValue (processor, "frequency1", 123.0f);
+            setValue (processor, "wavelength2", 77.0f);
+            setValue (processor, "velocity", -0.5f);
+            setValue (processor, "distortion", 0.3f);
+            setValue (processor, "drywet", 0.6f);
+            setValue (processor, "backColor", 3.0f);
+            processor.parameters.copyState();   // brings the tree's "value" attributes up to date
+        }
+
+        CompressorAudioProcessor processor;
+    };
+
+    std::vector<juce::String> entryIds (const juce::ValueTree& tree)
+    {
+        std::vector<juce::String> ids;
+        for (const auto& child : tree)
+            ids.push_back (child.getProperty ("id").toString());
+        return ids;
+    }
+
+    std::string nested (int levels)
+    {
+        std::string text = declaration + " ";
+        for (int i = 0; i < levels; ++i)
+            text += i == 0 ? "<PARAMETERS>" : "<a>";
+        for (int i = levels; --i >= 0;)
+            text += i == 0 ? "</PARAMETERS>" : "</a>";
+        return text;
+    }
+}
+
+//==============================================================================
+TEST (State, FreshBlockIsHeaderSingleLineTreeAndZero)
+{
+    CompressorAudioProcessor processor;
+    const auto block = saved (processor);
+
+    ASSERT_GE (block.size(), kestrine::state::overheadBytes);
+    EXPECT_EQ ((Bytes (block.begin(), block.begin() + 4)), (Bytes { 0x56, 0x43, 0x32, 0x21 }));
+    const auto n = static_cast<std::uint32_t> (block[4] | block[5] << 8 | block[6] << 16 | block[7] << 24);
+    EXPECT_EQ (n, block.size() - 9);
+    EXPECT_EQ (block.back(), 0);
+
+    std::string expected = declaration + " <PARAMETERS>";
+    for (const auto* id : idsInCharacterOrder)
+    {
+        const auto defaultValue = processor.parameters.getParameter (id)->getDefaultValue();
+        const auto plain = processor.parameters.getParameterRange (id).convertFrom0to1 (defaultValue);
+        expected += entry (id, juce::var (static_cast<double> (plain)).toString().toStdString());
+    }
+    expected += "</PARAMETERS>";
+
+    EXPECT_EQ (textOf (block), expected);
+}
+
+TEST (State, SavingReplacesTheWholeBlock)
+{
+    CompressorAudioProcessor processor;
+    juce::MemoryBlock block (100000, true);
+    processor.getStateInformation (block);
+    EXPECT_EQ (block.getSize(), saved (processor).size());
+}
+
+TEST_F (StateTest, RoundTripRestoresEveryParameter)
+{
+    const auto block = saved (processor);
+    const Snapshot before (processor);
+
+    for (size_t i = 0; i < ParameterIds::all.size(); ++i)
+        processor.parameters.getParameter (ParameterIds::all[i])->setValueNotifyingHost (0.9f);
+
+    restore (processor, block);
+    EXPECT_EQ (Snapshot (processor).values, before.values);
+    EXPECT_EQ (saved (processor), block);
+}
+
+TEST_F (StateTest, AppendsACurrentEntryForAParameterTheBlockLacks)
+{
+    std::string entries;
+    for (const auto* id : idsInCharacterOrder)
+        if (std::strcmp (id, "backColor") != 0)
+            entries += entry (id, "0.1");
+
+    restore (processor, blockOf (documentWith (entries)));
+
+    EXPECT_EQ (valueOf (processor, "backColor"), 3.0f);
+    EXPECT_FLOAT_EQ (valueOf (processor, "drywet"), 0.1f);
+
+    const auto ids = entryIds (processor.parameters.state);
+    ASSERT_EQ (ids.size(), 13u);
+    EXPECT_EQ (ids.back(), "backColor");
+    EXPECT_EQ (processor.parameters.state.getChild (12).getProperty ("value").toString(), "3.0");
+    EXPECT_NE (textOf (saved (processor)).find (entry ("backColor", "3.0") + "</PARAMETERS>"), std::string::npos);
+}
+
+TEST_F (StateTest, MissingEntriesFollowTheRestoredOnesInIdentifierOrder)
+{
+    restore (processor, blockOf (documentWith (entry ("velocity", "0.5") + entry ("amplitude2", "0.1"))));
+
+    const auto ids = entryIds (processor.parameters.state);
+    const std::vector<juce::String> expected { "velocity", "amplitude2", "amplitude1", "amplitude3", "backColor",
+                                               "distortion", "drywet", "frequency1", "frequency2", "frequency3",
+                                               "wavelength1", "wavelength2", "wavelength3" };
+    EXPECT_EQ (ids, expected);
+    EXPECT_EQ (valueOf (processor, "amplitude1"), 0.25f);
+    EXPECT_EQ (valueOf (processor, "frequency1"), 123.0f);
+    EXPECT_FLOAT_EQ (valueOf (processor, "velocity"), 0.5f);
+}
+
+TEST_F (StateTest, UnknownEntriesOrderAndExtraAttributesSurviveARestoreAndASave)
+{
+    const std::string text = declaration + " <PARAMETERS author=\"someone &amp; co\">"
+                           + "<PARAM value=\"0.2\" id=\"amplitude1\"/>"
+                           + "<PARAM id=\"future\" value=\"3\"/>"
+                           + "<OTHER note=\"kept\"/>";
+    restore (processor, blockOf (text + "</PARAMETERS>"));
+
+    // The saved value is the parameter's float written back, so only the order is compared.
+    const auto again = textOf (saved (processor));
+    EXPECT_EQ (again.rfind (declaration + " <PARAMETERS author=\"someone &amp; co\"><PARAM value=\"", 0), 0u) << again;
+    EXPECT_NE (again.find ("\" id=\"amplitude1\"/><PARAM id=\"future\" value=\"3\"/><OTHER note=\"kept\"/>"), std::string::npos) << again;
+    EXPECT_FLOAT_EQ (valueOf (processor, "amplitude1"), 0.2f);
+}
+
+//==============================================================================
+// Every row of the failure table: a block, and whether it is taken. An accepted row names a
+// parameter and the value it must have afterwards; a refused row must change nothing at all.
+TEST_F (StateTest, FollowsTheFailureTable)
+{
+    const auto valid = documentWith (entry ("amplitude1", "-0.2"));
+    auto swapped = blockOf (valid);
+    std::swap (swapped[0], swapped[3]);
+    std::swap (swapped[1], swapped[2]);
+    auto cutValid = blockOf (valid);
+    cutValid.resize (8);
+
+    struct Row { const char* name; Bytes block; const char* id; float expected; };
+    const std::vector<Row> rows {
+        { "empty block",                 {},                                           nullptr, 0 },
+        { "eight bytes",                 cutValid,                                     nullptr, 0 },
+        { "plain XML without header",    Bytes (valid.begin(), valid.end()),           nullptr, 0 },
+        { "magic number byte-swapped",   swapped,                                      nullptr, 0 },
+        { "N zero",                      blockOf (valid, 0),                           nullptr, 0 },
+        { "N negative",                  blockOf (valid, -5),                          nullptr, 0 },
+        { "N beyond the block, text whole", blockOf (valid, 0x7fffffff, false),        "amplitude1", -0.2f },
+        { "N beyond the block, text cut",   blockOf (valid.substr (0, valid.size() - 4), 0x7fffffff, false), nullptr, 0 },
+        { "N shorter than the text",     blockOf (valid, static_cast<std::int32_t> (valid.size() - 1)), nullptr, 0 },
+        { "text starts with zero",       blockOf (std::string (1, '\0') + valid),      nullptr, 0 },
+        { "not well-formed",             blockOf (declaration + " <PARAMETERS><PARAM id=\"amplitude1\" value=\"0.1\""), nullptr, 0 },
+        { "other root tag",              blockOf (documentWith (entry ("amplitude1", "0.1"), "STATE")), nullptr, 0 },
+        { "lower-case root tag",         blockOf (documentWith (entry ("amplitude1", "0.1"), "parameters")), "amplitude1", 0.1f },
+        { "unknown id",                  blockOf (documentWith (entry ("nothing", "0.4"))), "amplitude1", 0.25f },
+        { "entry without value",         blockOf (documentWith ("<PARAM id=\"amplitude1\"/>")), "amplitude1", 0.0f },
+        { "value above the range",       blockOf (documentWith (entry ("amplitude1", "7"))), "amplitude1", 0.5f },
+        { "value between steps",         blockOf (documentWith (entry ("amplitude1", "0.123"))), "amplitude1", 0.12f },
+        { "value below the range",       blockOf (documentWith (entry ("frequency1", "-40"))), "frequency1", 0.0f },
+        { "value no number",             blockOf (documentWith (entry ("wavelength1", "wide"))), "wavelength1", 5.0f },
+        { "parameter without entry",     blockOf (documentWith ("")),                  "frequency1", 123.0f },
+    };
+
+    const Snapshot start (processor);
+
+    for (const auto& row : rows)
+    {
+        restore (processor, row.block);
+
+        if (row.id == nullptr)
+        {
+            EXPECT_TRUE (Snapshot (processor) == start) << row.name;
+        }
+        else
+        {
+            EXPECT_NEAR (valueOf (processor, row.id), row.expected, 1.0e-6f) << row.name;
+            restore (processor, saved (processor));   // a saved block is always taken back
+        }
+
+        // Put the starting state back for the next row.
+        processor.parameters.replaceState (juce::ValueTree::fromXml (start.tree));
+        ASSERT_EQ (Snapshot (processor).values, start.values) << row.name;
+    }
+}
+
+TEST_F (StateTest, ARestoredStateReachesTheEngineAndGlides)
+{
+    processor.prepareToPlay (48000.0, 512);
+    ASSERT_FLOAT_EQ (processor.distortion.current.load(), 0.3f);
+
+    restore (processor, blockOf (documentWith (entry ("distortion", "-0.5") + entry ("drywet", "0.2")
+                                               + entry ("frequency1", "300") + entry ("backColor", "5"))));
+
+    EXPECT_FLOAT_EQ (processor.distortion.target.load(), -0.5f);
+    EXPECT_FLOAT_EQ (processor.dryWet.target.load(), 0.2f);
+    EXPECT_FLOAT_EQ (processor.distortion.current.load(), 0.3f);   // glides, no jump
+    EXPECT_FLOAT_EQ (processor.bumps[0].position.load(), 300.0f);
+    EXPECT_EQ (processor.backgroundIndex.load(), 6);
+
+    // The curve builders put the first bump back at its restored position within a tick.
+    EXPECT_TRUE (runMessageLoopUntil ([&] { return processor.currentBumpCentres()[0] == 300; }));
+
+    juce::AudioBuffer<float> buffer (2, 512);
+    juce::MidiBuffer midi;
+    for (int i = 0; i < 512; ++i)
+        buffer.setSample (0, i, std::sin (0.05f * static_cast<float> (i))), buffer.setSample (1, i, 0.0f);
+    processor.processBlock (buffer, midi);
+
+    const float distortion = processor.distortion.current.load();
+    EXPECT_LT (distortion, 0.3f);
+    EXPECT_GE (distortion, -0.5f);
+}
+
+//==============================================================================
+// Blocks from a damaged or crafted project file. Each is refused quickly and changes nothing.
+TEST_F (StateTest, RefusesHostileBlocksQuicklyAndChangesNothing)
+{
+    std::string manyNames = declaration + " <PARAMETERS";
+    for (int i = 0; i < 80000; ++i)
+        manyNames += " a" + std::to_string (i) + "=''";
+    manyNames += "/>";
+
+    std::string sameName = declaration + " <PARAMETERS";
+    for (int i = 0; i < 80000; ++i)
+        sameName += " a=''";
+    sameName += "/>";
+
+    std::string references = declaration + " <PARAMETERS a='";
+    for (int i = 0; i < 100000; ++i)
+        references += "&amp;";
+    references += "'/>";
+
+    struct Row { const char* name; Bytes block; };
+    const std::vector<Row> rows {
+        { "50000 levels deep",            blockOf (nested (50000)) },
+        { "one level past the limit",     blockOf (nested (kestrine::state::maximumElementLevels + 1)) },
+        { "self-referring entity",        blockOf ("<!DOCTYPE a [<!ENTITY e \"&&e;\">]><PARAMETERS x=\"&e;\"/>") },
+        { "undeclared entity",            blockOf (documentWith ("<PARAM id=\"amplitude1\" value=\"&e;\"/>")) },
+        { "80000 attribute names",        blockOf (manyNames) },
+        { "80000 equal attributes",       blockOf (sameName) },
+        { "100000 references in a value", blockOf (references) },
+        { "2 MB attribute value",         blockOf (documentWith ("<PARAM id=\"amplitude1\" value=\"0.1" + std::string (2000000, '1') + "\"/>")) },
+        { "truncated UTF-8 sequence",     blockOf (documentWith ("<PARAM id=\"x\" value=\"\xf0\"/>")) },
+        { "lone continuation byte",       blockOf (documentWith ("<PARAM id=\"x\" value=\"\x80\"/>")) },
+        { "Latin-1 byte",                 blockOf (documentWith ("<PARAM id=\"amplitude1\" value=\"0.1\xe9\"/>")) },
+        { "no zero byte, N far beyond",   blockOf (nested (50000), 0x7fffffff, false) },
+    };
+
+    const Snapshot start (processor);
+
+    for (const auto& row : rows)
+    {
+        const auto began = std::chrono::steady_clock::now();
+        restore (processor, row.block);
+        const auto took = std::chrono::steady_clock::now() - began;
+
+        EXPECT_TRUE (Snapshot (processor) == start) << row.name;
+        EXPECT_LT (took, 2s) << row.name;
+    }
+}
+
+TEST_F (StateTest, ANestingAtTheLimitIsStillParsed)
+{
+    restore (processor, blockOf (nested (kestrine::state::maximumElementLevels)));
+    EXPECT_EQ (processor.parameters.state.getNumChildren(), 14);   // the one "a" and 13 appended entries
+}
+
+TEST_F (StateTest, NumbersThatAreNotFiniteLeaveParametersInRange)
+{
+    struct Row { const char* id; const char* value; float expected; };
+    const Row rows[] = {
+        { "amplitude1",  "nan",    0.0f },
+        { "wavelength1", "NaN",    5.0f },     // read as 0, then limited
+        { "frequency1",  "inf",    800.0f },
+        { "frequency1",  "-inf",   0.0f },
+        { "velocity",    "1e309",  1.0f },
+        { "velocity",    "-1e300", -1.0f },
+        { "drywet",      "1e39",   1.0f },
+        { "backColor",   "inf",    5.0f },
+        { "backColor",   "nan",    0.0f },
+    };
+
+    for (const auto& row : rows)
+    {
+        restore (processor, blockOf (documentWith (entry (row.id, row.value))));
+        EXPECT_EQ (valueOf (processor, row.id), row.expected) << row.id << " = " << row.value;
+
+        for (const auto* id : ParameterIds::all)
+        {
+            const auto value = valueOf (processor, id);
+            const auto range = processor.parameters.getParameterRange (id);
+            EXPECT_TRUE (std::isfinite (value) && value >= range.start && value <= range.end) << id;
+        }
+    }
+
+    EXPECT_TRUE (std::isfinite (processor.distortion.target.load()));
+    EXPECT_TRUE (std::isfinite (processor.bumps[0].position.load()));
+}
+
+//==============================================================================
+TEST (StateText, FollowsMarkupThatCouldHideNesting)
+{
+    // Valid states and the XML forms a state may use pass.
+    EXPECT_TRUE (kestrine::state::isSafeToParse (declaration + " <PARAMETERS><PARAM id=\"a\" value=\"1\"/></PARAMETERS>"));
+    EXPECT_TRUE (kestrine::state::isSafeToParse ("<!-- c --><?pi x?><P a='&lt;&#60;&#x3c;&QUOT;'><![CDATA[<x>]]>t&amp;</P>"));
+    EXPECT_TRUE (kestrine::state::isSafeToParse (nested (kestrine::state::maximumElementLevels)));
+    EXPECT_TRUE (kestrine::state::isSafeToParse ("<P a=\"/>\"/>" + nested (100000)));   // the parser stops after the root
+
+    // Each of these would let the parser go deeper than a plain count of tags shows.
+    std::string hidden;
+    for (int i = 0; i < 200; ++i)
+        hidden += "<a x=\"/>\">";
+    EXPECT_FALSE (kestrine::state::isSafeToParse ("<P>" + hidden));
+
+    const char* refused[] = {
+        "<P>&<a><a><a>;</P>",             // a named entity the parser would read as markup
+        "<P>&#1<!--;<a><a>--></P>",        // a character reference swallowing a comment opener
+        "<P a=b><a></P>",                  // unquoted attribute: the parser ends the tag early
+        "<P <!-- --> a='1'/>",             // comment inside a tag
+        "< P/>",                           // space before the name
+        "<!DOCTYPE P><P/>",
+        "<P>&#xD800;</P>", "<P>&#0;</P>", "<P>&#1234567890;</P>", "<P>&#x;</P>",
+        "x<P/>",                           // text before the root
+        "<P>\xc0\xaf</P>",                 // overlong form
+        "<P>\xed\xa0\x80</P>",             // surrogate
+        "<P>\xf4\x90\x80\x80</P>",         // above U+10FFFF
+    };
+
+    for (const auto* text : refused)
+        EXPECT_FALSE (kestrine::state::isSafeToParse (text)) << text;
+}
+
+//==============================================================================
+TEST (StateHost, RoundTripThroughTheVst3WrapperIncludingBypass)
+{
+    auto plugin = loadBuiltPlugin();
+    ASSERT_NE (plugin, nullptr);
+
+    auto& parameters = plugin->getParameters();
+    ASSERT_EQ (parameters.size(), 14);
+
+    for (int i = 0; i < parameters.size(); ++i)
+        parameters[i]->setValueNotifyingHost (i == 13 ? 1.0f : 0.2f + 0.05f * static_cast<float> (i));
+
+    std::vector<float> stored;
+    for (auto* parameter : parameters)
+        stored.push_back (parameter->getValue());
+
+    juce::MemoryBlock block;
+    plugin->getStateInformation (block);
+
+    for (auto* parameter : parameters)
+        parameter->setValueNotifyingHost (parameter == parameters[13] ? 0.0f : 0.9f);
+
+    plugin->setStateInformation (block.getData(), static_cast<int> (block.getSize()));
+    runMessageLoopFor (50ms);
+
+    for (int i = 0; i < parameters.size(); ++i)
+        EXPECT_NEAR (parameters[i]->getValue(), stored[static_cast<size_t> (i)], 1.0e-4f) << parameters[i]->getName (32);
+
+    EXPECT_EQ (plugin->getBypassParameter()->getValue(), 1.0f);
+}
