@@ -293,7 +293,8 @@ TEST_F (StateTest, ARestoredStateReachesTheEngineAndGlides)
     ASSERT_FLOAT_EQ (processor.distortion.current.load(), 0.3f);
 
     restore (processor, blockOf (documentWith (entry ("distortion", "-0.5") + entry ("drywet", "0.2")
-                                               + entry ("frequency1", "300") + entry ("backColor", "5"))));
+                                               + entry ("frequency1", "300") + entry ("velocity", "0")
+                                               + entry ("backColor", "5"))));
 
     EXPECT_FLOAT_EQ (processor.distortion.target.load(), -0.5f);
     EXPECT_FLOAT_EQ (processor.dryWet.target.load(), 0.2f);
