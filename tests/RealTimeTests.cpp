@@ -75,11 +75,11 @@ void operator delete[] (void* p, std::align_val_t) noexcept                    {
 void operator delete (void* p, std::size_t, std::align_val_t) noexcept         { release (p); }
 void operator delete[] (void* p, std::size_t, std::align_val_t) noexcept       { release (p); }
 
-// ThreadSanitizer brings its own pthread_mutex_lock; the lock count is taken in the other builds.
-#if defined(__SANITIZE_THREAD__)
+// The sanitizers bring their own pthread_mutex_lock; the lock count is taken in the plain builds.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
  #define KESTRINE_COUNTS_LOCKS 0
 #elif defined(__has_feature)
- #if __has_feature(thread_sanitizer)
+ #if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
   #define KESTRINE_COUNTS_LOCKS 0
  #endif
 #endif
