@@ -398,6 +398,31 @@ namespace
     }
 }
 
+namespace
+{
+    /** True when an element repeats an attribute name: not well-formed XML, and ambiguous,
+        since the framework's parser keeps both and its tree takes the last one. */
+    bool hasRepeatedAttribute (const juce::XmlElement& element)
+    {
+        juce::StringArray names;
+
+        for (int i = 0; i < element.getNumAttributes(); ++i)
+            names.add (element.getAttributeName (i));
+
+        names.sort (false);
+
+        for (int i = 1; i < names.size(); ++i)
+            if (names[i] == names[i - 1])
+                return true;
+
+        for (const auto* child : element.getChildIterator())
+            if (hasRepeatedAttribute (*child))
+                return true;
+
+        return false;
+    }
+}
+
 void CompressorAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 {
     blockProcessed = false;
@@ -433,7 +458,7 @@ void CompressorAudioProcessor::setStateInformation (const void* data, int sizeIn
     juce::XmlDocument document (juce::String::fromUTF8 (text->data(), static_cast<int> (text->size())));
     const auto xml = document.getDocumentElement();
 
-    if (xml == nullptr || document.getLastParseError().isNotEmpty()
+    if (xml == nullptr || document.getLastParseError().isNotEmpty() || hasRepeatedAttribute (*xml)
          || ! xml->getTagName().equalsIgnoreCase (stateType.toString()))
         return;
 
