@@ -128,9 +128,16 @@ namespace
 
 extern "C" int LLVMFuzzerInitialize (int*, char***)
 {
-    static const juce::ScopedJuceInitialiser_GUI juceRuntime;
+    // The runtime is shut down by hand at exit, after the harness and before the framework's
+    // own statics (made while the harness was built) are destroyed: a static initialiser
+    // object would outlive the list of objects it deletes.
+    juce::initialiseJuce_GUI();
     harness() = std::make_unique<Harness>();
-    std::atexit ([] { harness().reset(); });   // before the runtime above goes
+    std::atexit ([]
+    {
+        harness().reset();
+        juce::shutdownJuce_GUI();
+    });
     return 0;
 }
 
