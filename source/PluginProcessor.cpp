@@ -1,6 +1,7 @@
 #include "PluginProcessor.h"
 #include "PluginEditor.h"
 #include "StateBlock.h"
+#include "StateReader.h"
 
 #include <algorithm>
 #include <cmath>
@@ -398,31 +399,6 @@ namespace
     }
 }
 
-namespace
-{
-    /** True when an element repeats an attribute name: not well-formed XML, and ambiguous,
-        since the framework's parser keeps both and its tree takes the last one. */
-    bool hasRepeatedAttribute (const juce::XmlElement& element)
-    {
-        juce::StringArray names;
-
-        for (int i = 0; i < element.getNumAttributes(); ++i)
-            names.add (element.getAttributeName (i));
-
-        names.sort (false);
-
-        for (int i = 1; i < names.size(); ++i)
-            if (names[i] == names[i - 1])
-                return true;
-
-        for (const auto* child : element.getChildIterator())
-            if (hasRepeatedAttribute (*child))
-                return true;
-
-        return false;
-    }
-}
-
 void CompressorAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 {
     blockProcessed = false;
@@ -452,14 +428,12 @@ void CompressorAudioProcessor::setStateInformation (const void* data, int sizeIn
     // they were. Only the replacement itself happens under the container's lock.
     const auto text = kestrine::state::extractText (data, sizeInBytes);
 
-    if (! text.has_value() || text->empty() || ! kestrine::state::isSafeToParse (*text))
+    if (! text.has_value())
         return;
 
-    juce::XmlDocument document (juce::String::fromUTF8 (text->data(), static_cast<int> (text->size())));
-    const auto xml = document.getDocumentElement();
+    const auto xml = kestrine::state::readDocument (*text);
 
-    if (xml == nullptr || document.getLastParseError().isNotEmpty() || hasRepeatedAttribute (*xml)
-         || ! xml->getTagName().equalsIgnoreCase (stateType.toString()))
+    if (xml == nullptr || ! xml->getTagName().equalsIgnoreCase (stateType.toString()))
         return;
 
     auto restored = juce::ValueTree::fromXml (*xml);
