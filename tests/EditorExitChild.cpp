@@ -1,0 +1,64 @@
+// A process that opens and closes the editor and then ends at once, as a host does that quits
+// right after its window was closed. The exit tests start it many times and look only at how
+// it ended: a crash or a hang during exit is a fault.
+//
+// Usage: kestrine-exit-child DELAY_US return|exit [VERSION_URL]
+//   DELAY_US     microseconds between closing the plug-in and ending the process
+//   return       shut the framework down and return from main (a host that unloads the plug-in)
+//   exit         call std::exit with the framework still up (a host that just quits)
+//   VERSION_URL  also open and close a bare update notice on this address, so that a check is
+//                still mid-request when the process ends
+
+#include "PluginProcessor.h"
+#include "UpdateNotice.h"
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <thread>
+
+int main (int argc, char** argv)
+{
+    // The crashes this process exists to show need no core files.
+    const rlimit noCoreFiles { 0, 0 };
+    setrlimit (RLIMIT_CORE, &noCoreFiles);
+
+    if (argc < 3 || (std::strcmp (argv[2], "return") != 0 && std::strcmp (argv[2], "exit") != 0))
+    {
+        std::cerr << "usage: kestrine-exit-child DELAY_US return|exit [VERSION_URL]\n";
+        return 2;
+    }
+
+    const auto delay = std::chrono::microseconds (std::atol (argv[1]));
+    const bool viaExit = std::strcmp (argv[2], "exit") == 0;
+
+    std::optional<juce::ScopedJuceInitialiser_GUI> framework;
+    framework.emplace();
+
+    {
+        CompressorAudioProcessor processor;
+        std::unique_ptr<juce::AudioProcessorEditor> editor (processor.createEditorIfNeeded());
+
+        if (argc > 3)
+        {
+            const UpdateNotice notice { [] (const juce::String&) {}, juce::String (argv[3]) };
+        }
+
+        editor.reset();
+    }
+
+    std::this_thread::sleep_for (delay);
+
+    if (viaExit)
+        std::exit (0);
+
+    framework.reset();
+    return 0;
+}
