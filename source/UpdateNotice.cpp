@@ -4,10 +4,24 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <system_error>
 #include <vector>
+
+// Platform spot: how the module keeps itself loaded (see keepModuleLoaded).
+#if JUCE_WINDOWS
+ #include <windows.h>
+#else
+ #include <dlfcn.h>
+#endif
+
+// Platform spot: on Linux and the BSDs the framework's web streams are libcurl's.
+#if (JUCE_LINUX || JUCE_BSD) && JUCE_USE_CURL && ! JUCE_LOAD_CURL_SYMBOLS_LAZILY
+ #include <curl/curl.h>
+#endif
 
 static_assert (std::string_view (JucePlugin_VersionString) == kestrine::ownVersion,
                "the label's own version must be the plug-in's version");
@@ -76,6 +90,24 @@ struct UpdateNotice::Request
             stream->cancel();
     }
 
+    /** The check's thread's last step: after it, the thread only returns. */
+    void markFinished()
+    {
+        {
+            const std::scoped_lock hold { lock };
+            finished = true;
+        }
+
+        ended.notify_all();
+    }
+
+    /** Waits for markFinished, at most until the deadline; true once the thread has finished. */
+    bool waitUntilFinished (std::chrono::steady_clock::time_point deadline)
+    {
+        std::unique_lock hold { lock };
+        return ended.wait_until (hold, deadline, [this] { return finished.load(); });
+    }
+
     /** The owner is going: cancel, and post nothing from now on. */
     void abandon()
     {
@@ -108,13 +140,16 @@ struct UpdateNotice::Request
     // Message thread only: the UpdateNotice to deliver to, cleared when it is destroyed.
     UpdateNotice* owner = nullptr;
 
-    // Set by the check's thread as its very last step; read by whoever joins that thread.
+    // Set by the check's thread as its very last step (markFinished); read by whoever joins
+    // that thread, on the message thread or at exit.
     std::atomic<bool> finished { false };
 
 private:
-    // Guards the three members below. Written by the check's thread (attach, detach) and by
-    // the owner on the message thread (cancel, abandon); held only for short, non-blocking calls.
+    // Guards the three members below and the setting of finished. Written by the check's thread
+    // (attach, detach, markFinished) and by the owner on the message thread (cancel, abandon);
+    // held only for short, non-blocking calls, and released while waitUntilFinished waits.
     std::mutex lock;
+    std::condition_variable ended;
     juce::WebInputStream* stream = nullptr;
     bool cancelled = false;
     bool abandoned = false;
@@ -150,16 +185,53 @@ namespace
     {
         const auto label = kestrine::versionLabel (builtLabel, fetchPublishedVersion (*request));
         request->post (request, fromUtf8 (label));
-        request->finished = true;
+        request->markFinished();
     }
 
-    /** Threads of checks whose owner went away before they ended. They have been cancelled
-        and end within about a second; each is joined once it has finished, when another is
-        handed over, and at the latest when the module is unloaded, so that no thread is left
-        running the plug-in's code after it has gone. Message thread only. */
+    /** Keeps this module, and so the libraries it uses, loaded for the rest of the process,
+        whatever the host unloads. Platform spot. */
+    void keepModuleLoaded()
+    {
+        static const char anchor = 0;   // any address inside this module
+
+       #if JUCE_WINDOWS
+        HMODULE module = nullptr;
+        GetModuleHandleExW (GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                            reinterpret_cast<LPCWSTR> (&anchor), &module);
+       #else
+        Dl_info info {};
+
+        if (dladdr (&anchor, &info) != 0 && info.dli_fname != nullptr)
+            dlopen (info.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);   // a reference never given back
+       #endif
+    }
+
+    /** Threads of checks whose owner went away before they ended. They have been cancelled,
+        and a cancelled check ends within about a second, the longest that one step of the
+        request waits. Each is joined once it has finished: when another is handed over, when
+        the framework shuts down (in a plug-in, before its module can be unloaded) and at the
+        latest at static destruction (process exit). So no such thread runs the plug-in's code
+        or the libraries' after they have gone.
+
+        The list is made after the libraries' one-time set-up (see networkingReady), so its
+        destructor runs before the exit handlers that set-up registered.
+
+        A thread still running after finishLimit is stuck in a call that cancelling cannot
+        reach, such as a name lookup waiting for its time-out. Waiting on would freeze the
+        host's quit or unload for as long as that call lasts; unloading the code under the
+        thread would crash the host. So the thread is left to end on its own: at framework
+        shutdown the module first pins itself, so its code and libraries stay loaded for the
+        rest of the process; at exit the process ends around it (the thread is cancelled and
+        past the libraries' set-up, and nothing is unloaded at exit).
+
+        Message thread only, but for the destructor, which runs when nothing else does. */
     class LeftoverChecks
     {
     public:
+        static constexpr auto finishLimit = std::chrono::milliseconds (2000);
+
+        enum class IfStuck { pinModule, leaveRunning };
+
         static LeftoverChecks& instance()
         {
             static LeftoverChecks leftovers;
@@ -173,22 +245,74 @@ namespace
                 if (! entry.request->finished)
                     return false;
 
-                entry.thread.join();
+                if (entry.thread.joinable())
+                    entry.thread.join();
+
                 return true;
             };
 
             entries.erase (std::remove_if (entries.begin(), entries.end(), joinIfFinished), entries.end());
             entries.push_back ({ std::move (thread), std::move (request) });
+            ShutdownWait::expect();
+        }
+
+        /** Waits up to finishLimit for every leftover and joins those that end in time. */
+        void finish (IfStuck ifStuck)
+        {
+            const auto deadline = std::chrono::steady_clock::now() + finishLimit;
+
+            for (auto& entry : entries)
+            {
+                if (entry.request->waitUntilFinished (deadline))
+                {
+                    if (entry.thread.joinable())
+                        entry.thread.join();
+                }
+                else if (entry.thread.joinable())
+                {
+                    if (ifStuck == IfStuck::pinModule)
+                        keepModuleLoaded();
+
+                    entry.thread.detach();
+                }
+            }
+
+            // A detached thread that is still running stays listed, so that exit waits for it too.
+            entries.erase (std::remove_if (entries.begin(), entries.end(),
+                                           [] (const Entry& entry) { return entry.request->finished.load(); }),
+                           entries.end());
         }
 
         ~LeftoverChecks()
         {
-            for (auto& entry : entries)
-                entry.thread.join();
+            finish (IfStuck::leaveRunning);
         }
 
     private:
         LeftoverChecks() = default;
+
+        /** Finishes the leftovers when the framework shuts down. Made again after each shutdown,
+            as a host may start the framework again. */
+        class ShutdownWait final  : private juce::DeletedAtShutdown
+        {
+        public:
+            static void expect()
+            {
+                if (current == nullptr)
+                    current = new ShutdownWait();   // owned by the framework from here on
+            }
+
+            ~ShutdownWait() override
+            {
+                current = nullptr;
+                instance().finish (IfStuck::pinModule);
+            }
+
+        private:
+            ShutdownWait() = default;
+
+            static inline ShutdownWait* current = nullptr;   // message thread only
+        };
 
         struct Entry
         {
@@ -198,6 +322,34 @@ namespace
 
         std::vector<Entry> entries;
     };
+
+    /** The HTTP and TLS libraries' one-time set-up, done once on the message thread before the
+        first check's thread starts; false when it failed, and no check may run. Left to a
+        check's thread, it ran lazily inside the first request and registered the libraries'
+        exit handlers after the leftover list existed, so at exit they freed what a check still
+        starting up was using. The framework's own first-use state of its web streams is made
+        here too, by a stream that never connects. */
+    bool networkingReady()
+    {
+        static const bool ready = []
+        {
+           #if (JUCE_LINUX || JUCE_BSD) && JUCE_USE_CURL && ! JUCE_LOAD_CURL_SYMBOLS_LAZILY
+            // Platform spot: libcurl's global set-up, which sets up its TLS and SSH libraries
+            // too. Never undone: the framework's streams may use the libraries to the end.
+            if (curl_global_init (CURL_GLOBAL_DEFAULT) != CURLE_OK)
+                return false;
+           #endif
+
+            {
+                const juce::WebInputStream unopened { juce::URL ("http://127.0.0.1/"), true };
+            }
+
+            LeftoverChecks::instance();
+            return true;
+        }();
+
+        return ready;
+    }
 }
 
 //==============================================================================
@@ -207,6 +359,9 @@ UpdateNotice::UpdateNotice (Receiver receiverToCall, const juce::String& version
 {
     JUCE_ASSERT_MESSAGE_THREAD
     request->owner = this;
+
+    if (! networkingReady())
+        return;   // no check: the label keeps its built text
 
     try
     {
