@@ -2,7 +2,8 @@
 // right after its window was closed. The exit tests start it many times and look only at how
 // it ended: a crash or a hang during exit is a fault.
 //
-// Usage: kestrine-exit-child DELAY_US return|exit [VERSION_URL]
+// Usage: kestrine-exit-child OPEN_US DELAY_US return|exit [VERSION_URL]
+//   OPEN_US      microseconds the window stays open, with the message loop running
 //   DELAY_US     microseconds between closing the plug-in and ending the process
 //   return       shut the framework down and return from main (a host that unloads the plug-in)
 //   exit         call std::exit with the framework still up (a host that just quits)
@@ -30,14 +31,15 @@ int main (int argc, char** argv)
     const rlimit noCoreFiles { 0, 0 };
     setrlimit (RLIMIT_CORE, &noCoreFiles);
 
-    if (argc < 3 || (std::strcmp (argv[2], "return") != 0 && std::strcmp (argv[2], "exit") != 0))
+    if (argc < 4 || (std::strcmp (argv[3], "return") != 0 && std::strcmp (argv[3], "exit") != 0))
     {
-        std::cerr << "usage: kestrine-exit-child DELAY_US return|exit [VERSION_URL]\n";
+        std::cerr << "usage: kestrine-exit-child OPEN_US DELAY_US return|exit [VERSION_URL]\n";
         return 2;
     }
 
-    const auto delay = std::chrono::microseconds (std::atol (argv[1]));
-    const bool viaExit = std::strcmp (argv[2], "exit") == 0;
+    const auto openTime = std::chrono::microseconds (std::atol (argv[1]));
+    const auto delay = std::chrono::microseconds (std::atol (argv[2]));
+    const bool viaExit = std::strcmp (argv[3], "exit") == 0;
 
     std::optional<juce::ScopedJuceInitialiser_GUI> framework;
     framework.emplace();
@@ -45,12 +47,17 @@ int main (int argc, char** argv)
     {
         CompressorAudioProcessor processor;
         std::unique_ptr<juce::AudioProcessorEditor> editor (processor.createEditorIfNeeded());
+        std::optional<UpdateNotice> notice;
 
-        if (argc > 3)
-        {
-            const UpdateNotice notice { [] (const juce::String&) {}, juce::String (argv[3]) };
-        }
+        if (argc > 4)
+            notice.emplace ([] (const juce::String&) {}, juce::String (argv[4]));
 
+        const auto closing = std::chrono::steady_clock::now() + openTime;
+
+        while (std::chrono::steady_clock::now() < closing)
+            juce::MessageManager::getInstance()->runDispatchLoopUntil (1);
+
+        notice.reset();
         editor.reset();
     }
 

@@ -629,8 +629,9 @@ namespace
 
 // A host that closes the window and quits or unloads the plug-in at once must not crash: the
 // check's thread may not run library code once the process has begun to end. Each run is a
-// child process that opens and closes the editor and ends 0 to 5 ms later, while its check is
-// still starting up; half the runs also leave a check mid-request on a port that never answers.
+// child process that opens the editor, closes it 0, 10 or 20 ms later and ends 0 to 5 ms after
+// that, while its check is still starting up or under way; half the runs also leave a check
+// mid-request on a port that never answers.
 TEST (UpdateNoticeExit, ProcessEndingRightAfterTheEditorClosedNeverCrashes)
 {
     const NeverAnsweringPort port;
@@ -642,7 +643,8 @@ TEST (UpdateNoticeExit, ProcessEndingRightAfterTheEditorClosedNeverCrashes)
         for (const auto midRequest : { false, true })
             for (int run = 0; run < runsPerVariant; ++run)
             {
-                std::vector<std::string> arguments { std::to_string ((run % 6) * 1000), ending };
+                std::vector<std::string> arguments { std::to_string ((run % 3) * 10000),
+                                                     std::to_string ((run % 6) * 1000), ending };
 
                 if (midRequest)
                     arguments.push_back (port.url());
