@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 // Platform spot: how the module keeps itself loaded (see keepModuleLoaded).
@@ -65,7 +66,7 @@ struct UpdateNotice::Request
 {
     explicit Request (const juce::String& address) : url (address) {}
 
-    /** Registers the open stream so that cancel() can reach it; false once cancelled. */
+    /** Registers the open stream so that a cancel can reach it; false once cancelled. */
     bool attach (juce::WebInputStream& openStream)
     {
         const std::scoped_lock hold { lock };
@@ -73,21 +74,53 @@ struct UpdateNotice::Request
         return stream != nullptr;
     }
 
-    /** Called before the stream is destroyed, so that a late cancel never reaches it. */
+    /** Called before the stream is destroyed: waits for a cancel under way, so that no cancel
+        reaches the stream after it. */
     void detach()
     {
+        const std::scoped_lock holdStream { streamLock };
         const std::scoped_lock hold { lock };
         stream = nullptr;
     }
 
-    /** Makes a running connect or read return promptly, and stops one that has not begun. */
-    void cancel()
+    /** Makes a running connect or read return promptly, and stops one that has not begun.
+        Returns at once: cancelling the stream can wait for a name lookup under way (the
+        framework's curl streams wait for the lookup's thread), so that is done on a thread of
+        its own, the canceller. Message thread only. */
+    void cancel (const std::shared_ptr<Request>& self)
     {
         const std::scoped_lock hold { lock };
-        cancelled = true;
 
-        if (stream != nullptr)
-            stream->cancel();
+        if (std::exchange (cancelled, true) || stream == nullptr)
+            return;
+
+        try
+        {
+            canceller = std::thread ([self] { self->cancelStream(); });
+        }
+        catch (const std::system_error&)
+        {
+            stream->cancel();   // no thread to spare: cancel here; the lock keeps the stream alive
+        }
+    }
+
+    /** The owner is going: cancel, and post nothing from now on. Message thread only. */
+    void abandon (const std::shared_ptr<Request>& self)
+    {
+        {
+            const std::scoped_lock hold { lock };
+            abandoned = true;
+        }
+
+        cancel (self);
+    }
+
+    /** Hands the canceller's thread, if one was started, to whoever joins the check's thread.
+        Message thread only; no canceller is started after abandon. */
+    std::thread takeCanceller()
+    {
+        const std::scoped_lock hold { lock };
+        return std::move (canceller);
     }
 
     /** The check's thread's last step: after it, the thread only returns. */
@@ -106,17 +139,6 @@ struct UpdateNotice::Request
     {
         std::unique_lock hold { lock };
         return ended.wait_until (hold, deadline, [this] { return finished.load(); });
-    }
-
-    /** The owner is going: cancel, and post nothing from now on. */
-    void abandon()
-    {
-        const std::scoped_lock hold { lock };
-        abandoned = true;
-        cancelled = true;
-
-        if (stream != nullptr)
-            stream->cancel();
     }
 
     /** Hands the label to the message thread, unless the owner has gone. Posting under the
@@ -145,14 +167,37 @@ struct UpdateNotice::Request
     std::atomic<bool> finished { false };
 
 private:
-    // Guards the three members below and the setting of finished. Written by the check's thread
-    // (attach, detach, markFinished) and by the owner on the message thread (cancel, abandon);
-    // held only for short, non-blocking calls, and released while waitUntilFinished waits.
+    /** The canceller's work: cancels the stream if it is still attached. Holding streamLock
+        keeps the check's thread from destroying the stream meanwhile. */
+    void cancelStream()
+    {
+        const std::scoped_lock holdStream { streamLock };
+        juce::WebInputStream* target = nullptr;
+
+        {
+            const std::scoped_lock hold { lock };
+            target = stream;
+        }
+
+        if (target != nullptr)
+            target->cancel();
+    }
+
+    // Held by the canceller while it cancels the stream and by the check's thread while it
+    // detaches the stream; never taken on the message thread, so a slow cancel cannot block it.
+    // Always taken before lock.
+    std::mutex streamLock;
+
+    // Guards the members below and the setting of finished: written by the check's thread
+    // (attach, detach, markFinished), the owner on the message thread (cancel, abandon,
+    // takeCanceller) and the canceller (reading stream); held only for short calls that do not
+    // block, and released while waitUntilFinished waits.
     std::mutex lock;
     std::condition_variable ended;
     juce::WebInputStream* stream = nullptr;
     bool cancelled = false;
     bool abandoned = false;
+    std::thread canceller;
 };
 
 namespace
@@ -245,14 +290,13 @@ namespace
                 if (! entry.request->finished)
                     return false;
 
-                if (entry.thread.joinable())
-                    entry.thread.join();
-
+                entry.join();
                 return true;
             };
 
             entries.erase (std::remove_if (entries.begin(), entries.end(), joinIfFinished), entries.end());
-            entries.push_back ({ std::move (thread), std::move (request) });
+            auto canceller = request->takeCanceller();
+            entries.push_back ({ std::move (thread), std::move (canceller), std::move (request) });
             ShutdownWait::expect();
         }
 
@@ -265,15 +309,14 @@ namespace
             {
                 if (entry.request->waitUntilFinished (deadline))
                 {
-                    if (entry.thread.joinable())
-                        entry.thread.join();
+                    entry.join();
                 }
                 else if (entry.thread.joinable())
                 {
                     if (ifStuck == IfStuck::pinModule)
                         keepModuleLoaded();
 
-                    entry.thread.detach();
+                    entry.detach();
                 }
             }
 
@@ -314,9 +357,27 @@ namespace
             static inline ShutdownWait* current = nullptr;   // message thread only
         };
 
+        /** A check's thread, the thread cancelling its stream if one was started, and what
+            they share. Once the check's thread has finished, the canceller has too, or is about
+            to find no stream. */
         struct Entry
         {
+            void join()
+            {
+                for (auto* t : { &thread, &canceller })
+                    if (t->joinable())
+                        t->join();
+            }
+
+            void detach()
+            {
+                for (auto* t : { &thread, &canceller })
+                    if (t->joinable())
+                        t->detach();
+            }
+
             std::thread thread;
+            std::thread canceller;
             std::shared_ptr<UpdateNotice::Request> request;
         };
 
@@ -379,15 +440,22 @@ UpdateNotice::~UpdateNotice()
     JUCE_ASSERT_MESSAGE_THREAD
     stopTimer();
     request->owner = nullptr;
-    request->abandon();
+    request->abandon (request);
 
     if (! worker.joinable())
         return;
 
     if (request->finished)
+    {
         worker.join();
+
+        if (auto canceller = request->takeCanceller(); canceller.joinable())
+            canceller.join();   // it has found the stream gone, or is about to
+    }
     else
+    {
         LeftoverChecks::instance().adopt (std::move (worker), request);
+    }
 }
 
 juce::String UpdateNotice::builtLabel()
@@ -403,7 +471,7 @@ juce::String UpdateNotice::defaultVersionUrl()
 void UpdateNotice::timerCallback()
 {
     stopTimer();
-    request->cancel();
+    request->cancel (request);
 }
 
 void UpdateNotice::deliver (const juce::String& labelText)
