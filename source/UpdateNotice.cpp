@@ -253,7 +253,8 @@ namespace
 
     /** Threads of checks whose owner went away before they ended. They have been cancelled,
         and a cancelled check ends within about a second, the longest that one step of the
-        request waits. Each is joined once it has finished: when another is handed over, when
+        request waits, unless its cancel waits for a name lookup. Each is joined, with its
+        canceller, once it has finished: when another is handed over, when
         the framework shuts down (in a plug-in, before its module can be unloaded) and at the
         latest at static destruction (process exit). So no such thread runs the plug-in's code
         or the libraries' after they have gone.
