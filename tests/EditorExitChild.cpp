@@ -2,14 +2,18 @@
 // right after its window was closed. The exit tests start it many times and look only at how
 // it ended: a crash or a hang during exit is a fault.
 //
-// Usage: kestrine-exit-child OPEN_US DELAY_US return|exit [VERSION_URL]
+// Usage: kestrine-exit-child OPEN_US DELAY_US return|exit [VERSION_URL | bundle]
 //   OPEN_US      microseconds the window stays open, with the message loop running
 //   DELAY_US     microseconds between closing the plug-in and ending the process
 //   return       shut the framework down and return from main (a host that unloads the plug-in)
 //   exit         call std::exit with the framework still up (a host that just quits)
 //   VERSION_URL  also open and close a bare update notice on this address, so that a check is
 //                still mid-request when the process ends
+//   bundle       open the editor of the built Kestrine.vst3, loaded through the framework's VST3
+//                hosting as a DAW loads it, instead of the linked-in plug-in; with return, the
+//                module is unloaded when the framework shuts down
 
+#include "PluginHost.h"
 #include "PluginProcessor.h"
 #include "UpdateNotice.h"
 
@@ -33,23 +37,36 @@ int main (int argc, char** argv)
 
     if (argc < 4 || (std::strcmp (argv[3], "return") != 0 && std::strcmp (argv[3], "exit") != 0))
     {
-        std::cerr << "usage: kestrine-exit-child OPEN_US DELAY_US return|exit [VERSION_URL]\n";
+        std::cerr << "usage: kestrine-exit-child OPEN_US DELAY_US return|exit [VERSION_URL | bundle]\n";
         return 2;
     }
 
     const auto openTime = std::chrono::microseconds (std::atol (argv[1]));
     const auto delay = std::chrono::microseconds (std::atol (argv[2]));
     const bool viaExit = std::strcmp (argv[3], "exit") == 0;
+    const bool fromBundle = argc > 4 && std::strcmp (argv[4], "bundle") == 0;
 
     std::optional<juce::ScopedJuceInitialiser_GUI> framework;
     framework.emplace();
 
     {
-        CompressorAudioProcessor processor;
-        std::unique_ptr<juce::AudioProcessorEditor> editor (processor.createEditorIfNeeded());
+        std::unique_ptr<juce::AudioProcessor> processor;
+
+        if (fromBundle)
+            processor = kestrine::test::loadBuiltPlugin();
+        else
+            processor = std::make_unique<CompressorAudioProcessor>();
+
+        if (processor == nullptr)
+        {
+            std::cerr << "kestrine-exit-child: the built bundle did not load\n";
+            return 1;
+        }
+
+        std::unique_ptr<juce::AudioProcessorEditor> editor (processor->createEditorIfNeeded());
         std::optional<UpdateNotice> notice;
 
-        if (argc > 4)
+        if (argc > 4 && ! fromBundle)
             notice.emplace ([] (const juce::String&) {}, juce::String (argv[4]));
 
         const auto closing = std::chrono::steady_clock::now() + openTime;

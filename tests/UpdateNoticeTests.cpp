@@ -628,26 +628,27 @@ namespace
 }
 
 // A host that closes the window and quits or unloads the plug-in at once must not crash: the
-// check's thread may not run library code once the process has begun to end. Each run is a
-// child process that opens the editor, closes it 0, 10 or 20 ms later and ends 0 to 5 ms after
-// that, while its check is still starting up or under way; half the runs also leave a check
-// mid-request on a port that never answers.
+// check's thread may not run library code once the process has begun to end, nor the plug-in's
+// code once its module is unloaded. Each run is a child process that opens the editor, closes
+// it 0, 10 or 20 ms later and ends 0 to 5 ms after that, while its check is still starting up
+// or under way. A third of the runs also leave a check mid-request on a port that never
+// answers; a third open the editor of the built bundle, whose module is unloaded as they end.
 TEST (UpdateNoticeExit, ProcessEndingRightAfterTheEditorClosedNeverCrashes)
 {
     const NeverAnsweringPort port;
-    constexpr int runsPerVariant = 50;
+    constexpr int runsPerVariant = 34;
 
     std::vector<std::vector<std::string>> runs;
 
     for (const auto* ending : { "return", "exit" })
-        for (const auto midRequest : { false, true })
+        for (const auto& extra : { std::string(), port.url(), std::string ("bundle") })
             for (int run = 0; run < runsPerVariant; ++run)
             {
                 std::vector<std::string> arguments { std::to_string ((run % 3) * 10000),
                                                      std::to_string ((run % 6) * 1000), ending };
 
-                if (midRequest)
-                    arguments.push_back (port.url());
+                if (! extra.empty())
+                    arguments.push_back (extra);
 
                 runs.push_back (arguments);
             }
