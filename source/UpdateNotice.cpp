@@ -387,10 +387,10 @@ namespace
 
     /** The HTTP and TLS libraries' one-time set-up, done once on the message thread before the
         first check's thread starts; false when it failed, and no check may run. Left to a
-        check's thread, it ran lazily inside the first request and registered the libraries'
-        exit handlers after the leftover list existed, so at exit they freed what a check still
-        starting up was using. The framework's own first-use state of its web streams is made
-        here too, by a stream that never connects. */
+        check's thread, it would run inside the first request and register the libraries' exit
+        handlers after the leftover list, so at exit they would free what a check still starting
+        up is using. The framework's own first-use state of its web streams is made here too, by
+        a stream that never connects. */
     bool networkingReady()
     {
         static const bool ready = []
