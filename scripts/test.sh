@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Kestrine and runs every test suite:
 #   1. the release build: the bundle, the tools, the benchmark (built, not run) and all tests;
+#      then the built bundle through pluginval at strictness 10 and the VST3 SDK's validator
+#      (../shared/tools/, beside the repository);
 #   2. a ThreadSanitizer build running the concurrency tests;
 #   3. a clang AddressSanitizer/UndefinedBehaviorSanitizer build running the tests that open
 #      and close editors, restore hostile state blocks and cancel network requests, plus a
@@ -18,7 +20,7 @@ jobs=$(nproc)
 loopback_url=http://127.0.0.1:9/kestrine/version.txt
 fuzz_seconds=${KESTRINE_FUZZ_SECONDS:-60}
 
-bash scripts/install-deps.sh googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
+bash scripts/install-deps.sh googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev xvfb xauth
 
 step() { printf '\n==== %s\n' "$*"; }
 
@@ -28,6 +30,16 @@ cmake --build build-test -j"$jobs"
 
 step "release tests"
 ctest --test-dir build-test --output-on-failure -j1
+
+bundle=build-test/Kestrine_artefacts/Release/VST3/Kestrine.vst3
+validators=../shared/tools
+
+step "pluginval, strictness 10"
+# Its editor tests need a display.
+xvfb-run -a "$validators/pluginval" --strictness-level 10 --validate "$bundle"
+
+step "VST3 validator, extended suite"
+"$validators/validator" -e "$bundle"
 
 step "ThreadSanitizer build"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRINE_TSAN=ON -DKESTRINE_TOOLS=OFF -DKESTRINE_VERSION_URL=$loopback_url

@@ -13,7 +13,9 @@
     receiver is called on the message thread with the label text: the update notice when a
     newer version is published, otherwise builtLabel(). The receiver is never called after
     the UpdateNotice has been destroyed, and destroying it while the request is still running
-    does not wait for the network.
+    does not wait for the network. A check still running then is finished before the process
+    exits or the framework shuts down, so it never runs on after the network libraries' exit
+    handlers or the plug-in's module are gone.
 
     @code
     UpdateNotice updateNotice { [this] (const juce::String& text) { versionText = text; repaint(); } };

@@ -7,7 +7,10 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +22,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+extern char** environ;
 
 using namespace std::chrono_literals;
 using namespace std::string_literals;
@@ -514,4 +519,144 @@ TEST (UpdateNotice, DestroyedWithTheAnswerStillQueuedNeverDelivers)
 
     kestrine::test::runMessageLoopFor (500ms);
     EXPECT_EQ (*calls, 0);
+}
+
+//==============================================================================
+namespace
+{
+    /** A port that takes connections into its backlog and never accepts them: a request to it
+        stays mid-way until it is cancelled. */
+    class NeverAnsweringPort
+    {
+    public:
+        NeverAnsweringPort()
+        {
+            sockaddr_in address {};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl (INADDR_LOOPBACK);
+            socklen_t size = sizeof (address);
+
+            if (::bind (listener, reinterpret_cast<sockaddr*> (&address), size) == 0 && ::listen (listener, 1) == 0)
+                ::getsockname (listener, reinterpret_cast<sockaddr*> (&address), &size);
+
+            port = ntohs (address.sin_port);
+        }
+
+        ~NeverAnsweringPort()   { ::close (listener); }
+
+        std::string url() const { return "http://127.0.0.1:" + std::to_string (port) + "/kestrine/version.txt"; }
+
+    private:
+        const int listener = ::socket (AF_INET, SOCK_STREAM, 0);
+        int port = 0;
+    };
+
+    /** Runs the exit child with each argument list, a few at a time, and describes every run
+        that did not end with status 0: killed by a signal, a non-zero status, or hung. */
+    std::vector<std::string> runExitChildren (const std::vector<std::vector<std::string>>& argumentLists)
+    {
+        constexpr std::size_t inFlight = 4;
+        constexpr auto hangLimit = 60s;   // exit waits for a check a few seconds at most
+
+        struct Running
+        {
+            pid_t pid;
+            std::string description;
+            Clock::time_point started;
+        };
+
+        std::vector<std::string> faults;
+        std::vector<Running> running;
+        std::size_t next = 0;
+
+        const auto start = [&] (const std::vector<std::string>& arguments)
+        {
+            std::vector<std::string> line { KESTRINE_EXIT_CHILD_PATH };
+            line.insert (line.end(), arguments.begin(), arguments.end());
+
+            std::vector<char*> argv;
+            for (auto& argument : line)
+                argv.push_back (argument.data());
+            argv.push_back (nullptr);
+
+            std::string description;
+            for (const auto& argument : arguments)
+                description += argument + " ";
+
+            pid_t pid = 0;
+
+            if (posix_spawn (&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+                faults.push_back (description + ": could not be started");
+            else
+                running.push_back ({ pid, description, Clock::now() });
+        };
+
+        while (next < argumentLists.size() || ! running.empty())
+        {
+            while (running.size() < inFlight && next < argumentLists.size())
+                start (argumentLists[next++]);
+
+            for (auto child = running.begin(); child != running.end();)
+            {
+                int status = 0;
+                const auto ended = ::waitpid (child->pid, &status, WNOHANG);
+
+                if (ended == 0 && Clock::now() - child->started > hangLimit)
+                {
+                    ::kill (child->pid, SIGKILL);
+                    ::waitpid (child->pid, &status, 0);
+                    faults.push_back (child->description + ": hung at exit");
+                }
+                else if (ended == 0)
+                {
+                    ++child;
+                    continue;
+                }
+                else if (WIFSIGNALED (status))
+                    faults.push_back (child->description + ": killed by signal " + std::to_string (WTERMSIG (status)));
+                else if (! WIFEXITED (status) || WEXITSTATUS (status) != 0)
+                    faults.push_back (child->description + ": exit status " + std::to_string (WEXITSTATUS (status)));
+
+                child = running.erase (child);
+            }
+
+            std::this_thread::sleep_for (2ms);
+        }
+
+        return faults;
+    }
+}
+
+// A host that closes the window and quits or unloads the plug-in at once must not crash: the
+// check's thread may not run library code once the process has begun to end, nor the plug-in's
+// code once its module is unloaded. Each run is a child process that opens the editor, closes
+// it 0, 10 or 20 ms later and ends 0 to 5 ms after that, while its check is still starting up
+// or under way. A third of the runs also leave a check mid-request on a port that never
+// answers; a third open the editor of the built bundle, whose module is unloaded as they end.
+TEST (UpdateNoticeExit, ProcessEndingRightAfterTheEditorClosedNeverCrashes)
+{
+    const NeverAnsweringPort port;
+    constexpr int runsPerVariant = 34;
+
+    std::vector<std::vector<std::string>> runs;
+
+    for (const auto* ending : { "return", "exit" })
+        for (const auto& extra : { std::string(), port.url(), std::string ("bundle") })
+            for (int run = 0; run < runsPerVariant; ++run)
+            {
+                std::vector<std::string> arguments { std::to_string ((run % 3) * 10000),
+                                                     std::to_string ((run % 6) * 1000), ending };
+
+                if (! extra.empty())
+                    arguments.push_back (extra);
+
+                runs.push_back (arguments);
+            }
+
+    const auto faults = runExitChildren (runs);
+
+    for (const auto& fault : faults)
+        ADD_FAILURE() << fault;
+
+    std::cout << "[ exits    ] " << runs.size() << " runs, " << faults.size() << " did not end cleanly" << std::endl;
 }
