@@ -1,10 +1,13 @@
+#include "MirrorChecks.h"
 #include "PluginProcessor.h"
 #include "TestHelpers.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <thread>
+#include <vector>
 
 using namespace std::chrono_literals;
 
@@ -79,4 +82,144 @@ TEST (Concurrency, TimerUpdatesAndProcessingRunTogether)
 
     EXPECT_EQ (tornCurves.load(), 0);
     EXPECT_TRUE (processor.blockProcessed.exchange (false));
+}
+
+//==============================================================================
+namespace
+{
+    /** A saved-state block around the given text: magic number, length, text, zero byte. */
+    std::vector<char> stateBlock (const std::string& text)
+    {
+        const auto length = static_cast<std::uint32_t> (text.size());
+        const std::uint8_t header[] = { 0x56, 0x43, 0x32, 0x21,
+                                        static_cast<std::uint8_t> (length), static_cast<std::uint8_t> (length >> 8),
+                                        static_cast<std::uint8_t> (length >> 16), static_cast<std::uint8_t> (length >> 24) };
+        std::vector<char> block (std::begin (header), std::end (header));
+        block.insert (block.end(), text.begin(), text.end());
+        block.push_back (0);
+        return block;
+    }
+
+    float parameterValue (CompressorAudioProcessor& processor, const char* id)
+    {
+        return processor.parameters.getRawParameterValue (id)->load();
+    }
+
+    /** The last value the processor told its host for each parameter, from any thread. */
+    struct HostRecord : juce::AudioProcessorListener
+    {
+        void audioProcessorParameterChanged (juce::AudioProcessor*, int index, float value) override
+        {
+            if (index >= 0 && index < static_cast<int> (told.size()))
+                told[static_cast<size_t> (index)] = value;
+        }
+
+        void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails&) override {}
+
+        std::array<std::atomic<float>, ParameterIds::all.size() + 1> told {};
+    };
+
+    size_t indexOf (const char* id)
+    {
+        for (size_t i = 0; i < ParameterIds::all.size(); ++i)
+            if (std::strcmp (ParameterIds::all[i], id) == 0)
+                return i;
+
+        throw std::invalid_argument (id);
+    }
+}
+
+// A refresh of the mirrors (the one-shot timer, prepareToPlay) reads each parameter and then
+// stores its mirror. Host automation that lands in between, from the audio thread, must not be
+// overwritten by the older value it read.
+TEST (Concurrency, AutomationBetweenARefreshsReadAndStoreIsKept)
+{
+    struct Case { const char* id; float before, automated; };
+    const Case cases[] = {
+        { "amplitude2", 0.1f, -0.3f }, { "frequency3", 600.0f, 512.5f }, { "wavelength1", 50.0f, 20.0f },
+        { "velocity", 0.2f, -0.7f }, { "distortion", -0.4f, 0.6f }, { "drywet", 0.9f, 0.35f },
+        { "backColor", 1.0f, 4.0f },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.id);
+        CompressorAudioProcessor processor;
+        processor.juce::Timer::stopTimer();
+        kestrine::test::automate (processor, c.id, c.before);
+
+        bool injected = false;
+        processor.testHooks.afterParameterRead = [&] (size_t index)
+        {
+            if (! injected && index == indexOf (c.id))
+            {
+                injected = true;
+                kestrine::test::automateFromAnotherThread (processor, c.id, c.automated);
+            }
+        };
+
+        processor.updateParameters (true);
+        ASSERT_TRUE (injected);
+
+        EXPECT_FLOAT_EQ (parameterValue (processor, c.id), c.automated);
+        EXPECT_EQ (kestrine::test::mirrorMismatches (processor), "");
+
+        // The refresh still jumps the smoothed amounts rather than letting them glide.
+        EXPECT_EQ (processor.distortion.current.load(), processor.distortion.target.load());
+        EXPECT_EQ (processor.dryWet.current.load(), processor.dryWet.target.load());
+    }
+}
+
+// A restore reads the current values of the parameters its block leaves out, to keep them.
+// Host automation that lands between that read and the replacement is newer than the value
+// read and must survive, with the host's last word being the automated value; a parameter that
+// the block names takes the block's value, since the restore is then the newer change.
+TEST (Concurrency, AutomationDuringARestoreIsKeptUnlessTheBlockNamesTheParameter)
+{
+    struct Case { const char* id; bool named; float before, automated, expected; };
+    const Case cases[] = {
+        { "velocity",   false, 0.2f,   0.7f,  0.7f },
+        { "frequency2", false, 400.0f, 333.0f, 333.0f },
+        { "backColor",  false, 2.0f,   5.0f,  5.0f },
+        { "drywet",     false, 0.5f,   0.25f, 0.25f },
+        { "velocity",   true,  0.2f,   0.7f,  -0.5f },
+        { "frequency2", true,  400.0f, 333.0f, 250.0f },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (std::string (c.id) + (c.named ? " named" : " left out"));
+        CompressorAudioProcessor processor;
+        processor.juce::Timer::stopTimer();
+        processor.prepareToPlay (48000.0, 256);
+        kestrine::test::automate (processor, c.id, c.before);
+
+        HostRecord host;
+        processor.addListener (&host);
+
+        std::string entries = "<PARAM id=\"amplitude1\" value=\"0.25\"/>";
+        if (c.named)
+            entries += std::string ("<PARAM id=\"") + c.id + "\" value=\"" + juce::String (c.expected).toStdString() + "\"/>";
+
+        const auto block = stateBlock ("<?xml version=\"1.0\" encoding=\"UTF-8\"?> <PARAMETERS>" + entries + "</PARAMETERS>");
+
+        bool injected = false;
+        processor.testHooks.beforeStateReplace = [&]
+        {
+            injected = true;
+            kestrine::test::automateFromAnotherThread (processor, c.id, c.automated);
+        };
+
+        processor.setStateInformation (block.data(), static_cast<int> (block.size()));
+        processor.removeListener (&host);
+        ASSERT_TRUE (injected);
+
+        EXPECT_FLOAT_EQ (parameterValue (processor, "amplitude1"), 0.25f);
+        EXPECT_FLOAT_EQ (parameterValue (processor, c.id), c.expected);
+        EXPECT_EQ (kestrine::test::mirrorMismatches (processor), "");
+
+        auto* parameter = processor.parameters.getParameter (c.id);
+        EXPECT_FLOAT_EQ (host.told[static_cast<size_t> (parameter->getParameterIndex())].load(),
+                         parameter->convertTo0to1 (c.expected));
+    }
 }
