@@ -87,9 +87,8 @@ CompressorAudioProcessorEditor::CompressorAudioProcessorEditor (CompressorAudioP
     backgroundBox.setComponentID ("backColor");
     addAndMakeVisible (backgroundBox);
 
-    // Attaching a knob reports its value at once, while the sliders attached after it still
-    // hold their provisional values (width 5, mix 0, ...). Copying the sliders then would hand
-    // the engine those values for a moment, so the copy waits until every slider is attached.
+    // Attaching a knob reports its value at once; the mirrors are refreshed once, after every
+    // slider is attached.
     attachingSliders = true;
 
     auto& state = audioProcessor.parameters;
@@ -176,8 +175,10 @@ void CompressorAudioProcessorEditor::setVersionText (const juce::String& newText
 
 void CompressorAudioProcessorEditor::applyTheme()
 {
+    // backgroundIndex follows the parameter itself: the box catches up with host automation
+    // only asynchronously and may still show an older choice.
     const int index = backgroundBox.getSelectedId();
-    audioProcessor.backgroundIndex = index;
+    audioProcessor.refreshMirror (ParameterIds::backColor, CompressorAudioProcessor::Smoothing::glide);
 
     const auto& colours = otherLookAndFeel.backgroundColours;
     otherLookAndFeel.themeColour = index >= 0 && index < static_cast<int> (colours.size())
@@ -207,22 +208,9 @@ void CompressorAudioProcessorEditor::sliderValueChanged (juce::Slider*)
         return;
     }
 
-    auto& bumps = audioProcessor.bumps;
-    const auto value = [] (const juce::Slider& slider) { return static_cast<float> (slider.getValue()); };
-
-    bumps[0].amplitude = value (amplitude1Slider);
-    bumps[0].position  = value (frequency1Slider);
-    bumps[0].width     = value (wavelength1Slider);
-    bumps[1].amplitude = value (amplitude2Slider);
-    bumps[1].position  = value (frequency2Slider);
-    bumps[1].width     = value (wavelength2Slider);
-    bumps[2].amplitude = value (amplitude3Slider);
-    bumps[2].position  = value (frequency3Slider);
-    bumps[2].width     = value (wavelength3Slider);
-    audioProcessor.driftSpeed        = value (velocitySlider);
-    audioProcessor.distortion.target = value (distortionSlider);
-    audioProcessor.dryWet.target     = value (dryWetSlider);
-
+    // All twelve mirrors, from the parameters rather than from the sliders: a slider catches up
+    // with host automation only asynchronously, and until then holds an older value.
+    audioProcessor.refreshMirrors (CompressorAudioProcessor::Smoothing::glide);
     audioProcessor.updateParameters (false);
 }
 

@@ -14,7 +14,7 @@
 
 /** The plug-in window: a fixed 840 x 520 editor with the display, the knobs, the view toggle,
     the theme selector, the web button and the version label. Every control is bound to its
-    parameter; moving a knob also copies all slider values into the processor's mirrors.
+    parameter; moving a knob also refreshes all the processor's mirrors from the parameters.
     Message thread only. */
 class CompressorAudioProcessorEditor  : public juce::AudioProcessorEditor,
                                         public juce::Slider::Listener,
