@@ -144,6 +144,9 @@ CompressorAudioProcessorEditor::CompressorAudioProcessorEditor (CompressorAudioP
         // sliders; followParameterChange tells the two apart.
         sliders.frequency.onValueChange = [this, i] { followParameterChange (i); };
         sliders.amplitude.onValueChange = [this, i] { followParameterChange (i); };
+
+        handles()[i]->onDragStart = [this, i] { beginHandleGesture (i); };
+        handles()[i]->onDragEnd = [this, i] { endHandleGesture (i); };
     }
 
     placeHandlesAtRest();
@@ -155,6 +158,10 @@ CompressorAudioProcessorEditor::CompressorAudioProcessorEditor (CompressorAudioP
 
 CompressorAudioProcessorEditor::~CompressorAudioProcessorEditor()
 {
+    // A window closed during a drag still ends the drag's gestures.
+    for (size_t i = 0; i < handleGestureOpen.size(); ++i)
+        endHandleGesture (i);
+
     updateNotice.reset();
     audioProcessor.setDisplayActive (false);
     setLookAndFeel (nullptr);
@@ -431,6 +438,55 @@ void CompressorAudioProcessorEditor::followParameterChange (size_t handleIndex)
 
     placeHandlesAtRest();
     repaint();
+}
+
+std::array<juce::RangedAudioParameter*, 2> CompressorAudioProcessorEditor::handleParameters (size_t handleIndex) const
+{
+    const auto& state = audioProcessor.parameters;
+    return { state.getParameter (ParameterIds::all[3 * handleIndex + 1]), state.getParameter (ParameterIds::all[3 * handleIndex]) };
+}
+
+void CompressorAudioProcessorEditor::beginHandleGesture (size_t handleIndex)
+{
+    if (handleGestureOpen[handleIndex])
+        return;
+
+    handleGestureOpen[handleIndex] = true;
+
+    for (auto* parameter : handleParameters (handleIndex))
+        parameter->beginChangeGesture();
+}
+
+void CompressorAudioProcessorEditor::endHandleGesture (size_t handleIndex)
+{
+    if (! handleGestureOpen[handleIndex])
+        return;
+
+    handleGestureOpen[handleIndex] = false;
+
+    // The values the drag ended on reach the parameters inside the gesture. The handle pass of
+    // the next repaint writes the same values again and so changes nothing; a slider write of
+    // an earlier pass still waiting to be delivered then finds its parameter already there.
+    const auto& handle = *handles()[handleIndex];
+    const auto& origin = handleOrigins[handleIndex];
+    const auto sliders = bumpSliders (handleIndex);
+    sliders.frequency.setValue (kestrine::handlePosition (origin.x, handle.offsetX, handle.dragX), juce::dontSendNotification);
+    sliders.amplitude.setValue (kestrine::handleAmplitude (origin.y, handle.offsetY, handle.dragY), juce::dontSendNotification);
+    handleValues[handleIndex] = { sliders.frequency.getValue(), sliders.amplitude.getValue() };
+
+    const auto parameters = handleParameters (handleIndex);
+    const std::array<const juce::Slider*, 2> written { &sliders.frequency, &sliders.amplitude };
+
+    for (size_t k = 0; k < parameters.size(); ++k)
+    {
+        const float value = parameters[k]->convertTo0to1 (static_cast<float> (written[k]->getValue()));
+
+        if (parameters[k]->getValue() != value)
+            parameters[k]->setValueNotifyingHost (value);
+    }
+
+    for (auto* parameter : parameters)
+        parameter->endChangeGesture();
 }
 
 void CompressorAudioProcessorEditor::resized() {}
