@@ -18,7 +18,7 @@ jobs=$(nproc)
 loopback_url=http://127.0.0.1:9/kestrine/version.txt
 fuzz_seconds=${KESTRINE_FUZZ_SECONDS:-60}
 
-bash scripts/install-deps.sh googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
+bash scripts/install-deps.sh googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev xvfb xauth
 
 step() { printf '\n==== %s\n' "$*"; }
 
