@@ -1,9 +1,11 @@
 #include "MirrorChecks.h"
+#include "PluginEditor.h"
 #include "PluginProcessor.h"
 #include "TestHelpers.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -222,4 +224,164 @@ TEST (Concurrency, AutomationDuringARestoreIsKeptUnlessTheBlockNamesTheParameter
         EXPECT_FLOAT_EQ (host.told[static_cast<size_t> (parameter->getParameterIndex())].load(),
                          parameter->convertTo0to1 (c.expected));
     }
+}
+
+//==============================================================================
+namespace
+{
+    /** A small deterministic generator, so that a failing run can be repeated. */
+    struct Random
+    {
+        std::uint32_t state;
+
+        std::uint32_t next() noexcept     { state = state * 1664525u + 1013904223u; return state >> 8; }
+        float unit() noexcept             { return static_cast<float> (next() % 10001u) / 10000.0f; }
+        size_t below (size_t n) noexcept  { return static_cast<size_t> (next()) % n; }
+    };
+
+    juce::MouseEvent handleEvent (DotComponent& dot, juce::Point<float> offset)
+    {
+        const juce::Point<float> down { 7.0f, 7.0f };
+        const auto now = juce::Time::getCurrentTime();
+        return { juce::Desktop::getInstance().getMainMouseSource(), down + offset, {},
+                 juce::MouseInputSource::defaultPressure, 0.0f, 0.0f, 0.0f, 0.0f,
+                 &dot, &dot, now, down, now, 1, ! offset.isOrigin() };
+    }
+
+    /** A state block naming a random half of the parameters with random values in range. */
+    std::vector<char> randomStateBlock (CompressorAudioProcessor& processor, Random& random)
+    {
+        std::string entries;
+
+        for (const auto* id : ParameterIds::all)
+            if (random.below (2) == 0)
+            {
+                const float value = processor.parameters.getParameterRange (id).convertFrom0to1 (random.unit());
+                entries += std::string ("<PARAM id=\"") + id + "\" value=\"" + juce::String (value).toStdString() + "\"/>";
+            }
+
+        return stateBlock ("<?xml version=\"1.0\" encoding=\"UTF-8\"?> <PARAMETERS>" + entries + "</PARAMETERS>");
+    }
+}
+
+// Every source of parameter changes at once for a few seconds: host automation and processing
+// on an audio thread; on the message thread the editor's knobs, theme box and handle drags with
+// its repaints, state restores, and the refreshes of the one-shot timer and prepareToPlay; the
+// curve builders' timer thread throughout. The run ends with the audio thread's last burst of
+// automation against the timer's refreshes and knob turns on the message thread, which stop as
+// soon as the audio thread has finished (the sliders lag behind, as the message loop no longer
+// runs), and nothing corrects a mirror afterwards. Then every mirror must equal its parameter.
+// Under the ThreadSanitizer build this also shows the paths race-free.
+TEST (Concurrency, AllSourcesOfChangeLeaveEveryMirrorOnItsParameter)
+{
+    CompressorAudioProcessor processor;
+    processor.prepareToPlay (48000.0, 256);
+    auto editor = std::make_unique<CompressorAudioProcessorEditor> (processor);
+
+    std::vector<juce::Slider*> knobs;
+    for (const auto* id : { "wavelength1", "wavelength2", "wavelength3", "velocity", "distortion", "drywet" })
+        knobs.push_back (dynamic_cast<juce::Slider*> (editor->findChildWithID (id)));
+
+    std::vector<DotComponent*> handles;
+    for (const auto* id : { "handle1", "handle2", "handle3" })
+        handles.push_back (dynamic_cast<DotComponent*> (editor->findChildWithID (id)));
+
+    auto* themes = dynamic_cast<juce::ComboBox*> (editor->findChildWithID ("backColor"));
+    ASSERT_EQ (std::count (knobs.begin(), knobs.end(), nullptr) + std::count (handles.begin(), handles.end(), nullptr), 0);
+    ASSERT_NE (themes, nullptr);
+
+    std::atomic<bool> endPhase { false }, audioDone { false };
+
+    std::thread audio ([&]
+    {
+        Random random { 7 };
+        juce::AudioBuffer<float> buffer (2, 256);
+        juce::MidiBuffer midi;
+        float phase = 0.0f;
+
+        const auto automateSome = [&] (int changes)
+        {
+            for (int change = 0; change < changes; ++change)
+            {
+                juce::AudioProcessorParameter* parameter = processor.parameters.getParameter (ParameterIds::all[random.below (ParameterIds::all.size())]);
+                const float value = random.unit();
+                parameter->setValue (value);
+                parameter->sendValueChangedMessageToListeners (value);
+            }
+        };
+
+        while (! endPhase)
+        {
+            automateSome (3);
+
+            for (int i = 0; i < buffer.getNumSamples(); ++i, phase += 0.05f)
+                for (int c = 0; c < 2; ++c)
+                    buffer.setSample (c, i, 0.6f * std::sin (phase));
+
+            processor.processBlock (buffer, midi);
+            std::this_thread::yield();
+        }
+
+        automateSome (2000);
+        audioDone = true;
+    });
+
+    Random random { 11 };
+    const auto turnAKnob = [&]
+    {
+        auto* knob = knobs[random.below (knobs.size())];
+        knob->setValue (knob->proportionOfLengthToValue (random.unit()), juce::sendNotificationSync);
+    };
+    const auto deadline = juce::Time::getMillisecondCounter() + 3000;
+
+    while (juce::Time::getMillisecondCounter() < deadline)
+    {
+        switch (random.below (6))
+        {
+            case 0:
+                turnAKnob();
+                break;
+            case 1:
+                themes->setSelectedId (static_cast<int> (random.below (6)) + 1, juce::sendNotificationSync);
+                break;
+            case 2:
+            {
+                auto* dot = handles[random.below (handles.size())];
+                const juce::Point<float> offset { random.unit() * 60.0f - 30.0f, random.unit() * 60.0f - 30.0f };
+                dot->mouseDown (handleEvent (*dot, {}));
+                dot->mouseDrag (handleEvent (*dot, offset * 0.5f));
+                editor->createComponentSnapshot (editor->getLocalBounds());
+                dot->mouseUp (handleEvent (*dot, offset));
+                break;
+            }
+            case 3:
+            {
+                const auto block = randomStateBlock (processor, random);
+                processor.setStateInformation (block.data(), static_cast<int> (block.size()));
+                break;
+            }
+            case 4:
+                processor.updateParameters (true);
+                break;
+            default:
+                editor->createComponentSnapshot (editor->getLocalBounds());
+                break;
+        }
+
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (1);
+    }
+
+    // Let the editor's pending updates land first, so that the end phase is refreshes only.
+    kestrine::test::runMessageLoopFor (100ms);
+    endPhase = true;
+
+    while (! audioDone)
+    {
+        processor.updateParameters (true);
+        turnAKnob();
+    }
+
+    audio.join();
+    EXPECT_EQ (kestrine::test::mirrorMismatches (processor), "");
+    editor.reset();
 }
