@@ -199,8 +199,7 @@ void CompressorAudioProcessor::storeMirror (size_t parameterIndex, float value, 
 
     const auto storeSmoothed = [smoothing, value] (SmoothedAmount& amount)
     {
-        // Jumping sets current before target, so that the engine never glides towards a value
-        // that current already holds.
+        // A jump sets current too, so that the engine starts at the value instead of gliding.
         if (smoothing == Smoothing::jump)
             amount.current = value;
 
