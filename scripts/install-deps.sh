@@ -14,6 +14,7 @@ packages=(
     libfreetype-dev libfontconfig-dev fonts-dejavu-core   # text in the editor and the demo picture
     libasound2-dev
     libx11-dev libxext-dev libxinerama-dev libxrandr-dev libxcursor-dev libxrender-dev libxcomposite-dev
+    libxtst-dev                               # the tests move the mouse through the X server (XTest)
     "$@"
 )
 

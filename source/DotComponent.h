@@ -28,6 +28,9 @@ public:
         maxDragX = maxX - startX;
         minDragY = minY - startY;
         maxDragY = maxY - startY;
+
+        if (onDragStart != nullptr)
+            onDragStart();
     }
 
     void mouseDrag (const juce::MouseEvent& event) override
@@ -43,17 +46,21 @@ public:
 
     void mouseUp (const juce::MouseEvent& event) override
     {
+        const bool wasDragging = dragging;
         moved = true;
         dragging = false;
 
-        if (! draggable)
-            return;
+        if (draggable)
+        {
+            const auto drag = clampedDrag (event);
+            offsetX += drag.x;
+            offsetY += drag.y;
+            dragX = 0;
+            dragY = 0;
+        }
 
-        const auto drag = clampedDrag (event);
-        offsetX += drag.x;
-        offsetY += drag.y;
-        dragX = 0;
-        dragY = 0;
+        if (wasDragging && onDragEnd != nullptr)
+            onDragEnd();
     }
 
     void paint (juce::Graphics& g) override
@@ -101,6 +108,9 @@ public:
     // Handle number 1 to 3, and the number of the handle shown as selected.
     int id = 0;
     int selectedId = 1;
+    // Called at the mouse-down that starts a drag and at the mouse-up that ends it (after the
+    // offset is committed); the editor makes the drag one gesture of the host.
+    std::function<void()> onDragStart, onDragEnd;
 
 private:
     juce::Point<int> clampedDrag (const juce::MouseEvent& event) const

@@ -87,9 +87,8 @@ CompressorAudioProcessorEditor::CompressorAudioProcessorEditor (CompressorAudioP
     backgroundBox.setComponentID ("backColor");
     addAndMakeVisible (backgroundBox);
 
-    // Attaching a knob reports its value at once, while the sliders attached after it still
-    // hold their provisional values (width 5, mix 0, ...). Copying the sliders then would hand
-    // the engine those values for a moment, so the copy waits until every slider is attached.
+    // Attaching a knob reports its value at once; the mirrors are refreshed once, after every
+    // slider is attached.
     attachingSliders = true;
 
     auto& state = audioProcessor.parameters;
@@ -145,6 +144,9 @@ CompressorAudioProcessorEditor::CompressorAudioProcessorEditor (CompressorAudioP
         // sliders; followParameterChange tells the two apart.
         sliders.frequency.onValueChange = [this, i] { followParameterChange (i); };
         sliders.amplitude.onValueChange = [this, i] { followParameterChange (i); };
+
+        handles()[i]->onDragStart = [this, i] { beginHandleGesture (i); };
+        handles()[i]->onDragEnd = [this, i] { endHandleGesture (i); };
     }
 
     placeHandlesAtRest();
@@ -156,6 +158,10 @@ CompressorAudioProcessorEditor::CompressorAudioProcessorEditor (CompressorAudioP
 
 CompressorAudioProcessorEditor::~CompressorAudioProcessorEditor()
 {
+    // A window closed during a drag still ends the drag's gestures.
+    for (size_t i = 0; i < handleGestureOpen.size(); ++i)
+        endHandleGesture (i);
+
     updateNotice.reset();
     audioProcessor.setDisplayActive (false);
     setLookAndFeel (nullptr);
@@ -176,8 +182,10 @@ void CompressorAudioProcessorEditor::setVersionText (const juce::String& newText
 
 void CompressorAudioProcessorEditor::applyTheme()
 {
+    // backgroundIndex follows the parameter itself: the box catches up with host automation
+    // only asynchronously and may still show an older choice.
     const int index = backgroundBox.getSelectedId();
-    audioProcessor.backgroundIndex = index;
+    audioProcessor.refreshMirror (ParameterIds::backColor, CompressorAudioProcessor::Smoothing::glide);
 
     const auto& colours = otherLookAndFeel.backgroundColours;
     otherLookAndFeel.themeColour = index >= 0 && index < static_cast<int> (colours.size())
@@ -207,22 +215,9 @@ void CompressorAudioProcessorEditor::sliderValueChanged (juce::Slider*)
         return;
     }
 
-    auto& bumps = audioProcessor.bumps;
-    const auto value = [] (const juce::Slider& slider) { return static_cast<float> (slider.getValue()); };
-
-    bumps[0].amplitude = value (amplitude1Slider);
-    bumps[0].position  = value (frequency1Slider);
-    bumps[0].width     = value (wavelength1Slider);
-    bumps[1].amplitude = value (amplitude2Slider);
-    bumps[1].position  = value (frequency2Slider);
-    bumps[1].width     = value (wavelength2Slider);
-    bumps[2].amplitude = value (amplitude3Slider);
-    bumps[2].position  = value (frequency3Slider);
-    bumps[2].width     = value (wavelength3Slider);
-    audioProcessor.driftSpeed        = value (velocitySlider);
-    audioProcessor.distortion.target = value (distortionSlider);
-    audioProcessor.dryWet.target     = value (dryWetSlider);
-
+    // All twelve mirrors, from the parameters rather than from the sliders: a slider catches up
+    // with host automation only asynchronously, and until then holds an older value.
+    audioProcessor.refreshMirrors (CompressorAudioProcessor::Smoothing::glide);
     audioProcessor.updateParameters (false);
 }
 
@@ -443,6 +438,55 @@ void CompressorAudioProcessorEditor::followParameterChange (size_t handleIndex)
 
     placeHandlesAtRest();
     repaint();
+}
+
+std::array<juce::RangedAudioParameter*, 2> CompressorAudioProcessorEditor::handleParameters (size_t handleIndex) const
+{
+    const auto& state = audioProcessor.parameters;
+    return { state.getParameter (ParameterIds::all[3 * handleIndex + 1]), state.getParameter (ParameterIds::all[3 * handleIndex]) };
+}
+
+void CompressorAudioProcessorEditor::beginHandleGesture (size_t handleIndex)
+{
+    if (handleGestureOpen[handleIndex])
+        return;
+
+    handleGestureOpen[handleIndex] = true;
+
+    for (auto* parameter : handleParameters (handleIndex))
+        parameter->beginChangeGesture();
+}
+
+void CompressorAudioProcessorEditor::endHandleGesture (size_t handleIndex)
+{
+    if (! handleGestureOpen[handleIndex])
+        return;
+
+    handleGestureOpen[handleIndex] = false;
+
+    // The values the drag ended on reach the parameters inside the gesture. The handle pass of
+    // the next repaint writes the same values again and so changes nothing; a slider write of
+    // an earlier pass still waiting to be delivered then finds its parameter already there.
+    const auto& handle = *handles()[handleIndex];
+    const auto& origin = handleOrigins[handleIndex];
+    const auto sliders = bumpSliders (handleIndex);
+    sliders.frequency.setValue (kestrine::handlePosition (origin.x, handle.offsetX, handle.dragX), juce::dontSendNotification);
+    sliders.amplitude.setValue (kestrine::handleAmplitude (origin.y, handle.offsetY, handle.dragY), juce::dontSendNotification);
+    handleValues[handleIndex] = { sliders.frequency.getValue(), sliders.amplitude.getValue() };
+
+    const auto parameters = handleParameters (handleIndex);
+    const std::array<const juce::Slider*, 2> written { &sliders.frequency, &sliders.amplitude };
+
+    for (size_t k = 0; k < parameters.size(); ++k)
+    {
+        const float value = parameters[k]->convertTo0to1 (static_cast<float> (written[k]->getValue()));
+
+        if (parameters[k]->getValue() != value)
+            parameters[k]->setValueNotifyingHost (value);
+    }
+
+    for (auto* parameter : parameters)
+        parameter->endChangeGesture();
 }
 
 void CompressorAudioProcessorEditor::resized() {}

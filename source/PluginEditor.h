@@ -14,7 +14,7 @@
 
 /** The plug-in window: a fixed 840 x 520 editor with the display, the knobs, the view toggle,
     the theme selector, the web button and the version label. Every control is bound to its
-    parameter; moving a knob also copies all slider values into the processor's mirrors.
+    parameter; moving a knob also refreshes all the processor's mirrors from the parameters.
     Message thread only. */
 class CompressorAudioProcessorEditor  : public juce::AudioProcessorEditor,
                                         public juce::Slider::Listener,
@@ -59,6 +59,9 @@ private:
     void runHandlePass();
     void placeHandlesAtRest();
     void followParameterChange (size_t handleIndex);
+    std::array<juce::RangedAudioParameter*, 2> handleParameters (size_t handleIndex) const;
+    void beginHandleGesture (size_t handleIndex);
+    void endHandleGesture (size_t handleIndex);
 
     CompressorAudioProcessor& audioProcessor;
     OtherLookAndFeel otherLookAndFeel;
@@ -87,6 +90,9 @@ private:
     // A slider that changes to anything else was set from outside (automation, a restored state),
     // and the handle then takes that value as its new origin instead of writing its own back.
     std::array<juce::Point<double>, 3> handleValues {};
+
+    // Per handle: a drag is under way, and with it a host gesture on its position and amplitude.
+    std::array<bool, 3> handleGestureOpen {};
 
     // Declared after the components they observe, so that they are destroyed first.
     std::unique_ptr<SliderAttachment> amplitude1Attachment, frequency1Attachment, wavelength1Attachment;

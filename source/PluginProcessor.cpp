@@ -74,7 +74,9 @@ CompressorAudioProcessor::CompressorAudioProcessor()
 {
     for (size_t i = 0; i < ParameterIds::all.size(); ++i)
     {
+        parameterObjects[i] = parameters.getParameter (ParameterIds::all[i]);
         parameterValues[i] = parameters.getRawParameterValue (ParameterIds::all[i]);
+        heardChanges[i].latest = parameterValues[i]->load();
         parameters.addParameterListener (ParameterIds::all[i], this);
     }
 
@@ -137,28 +139,82 @@ void CompressorAudioProcessor::prepareToPlay (double, int)
 void CompressorAudioProcessor::updateParameters (bool readParameters)
 {
     if (readParameters)
-    {
-        auto value = [this] (size_t index) { return parameterValues[index]->load(); };
-
-        for (size_t k = 0; k < kestrine::numBumps; ++k)
-        {
-            bumps[k].amplitude = value (3 * k);
-            bumps[k].position  = value (3 * k + 1);
-            bumps[k].width     = value (3 * k + 2);
-        }
-
-        driftSpeed = value (ParameterIds::velocity);
-        distortion.current = value (ParameterIds::distortion);
-        distortion.target  = value (ParameterIds::distortion);
-        dryWet.current     = value (ParameterIds::drywet);
-        dryWet.target      = value (ParameterIds::drywet);
-        backgroundIndex    = static_cast<int> (1.0f + value (ParameterIds::backColor));
-    }
+        refreshMirrors (Smoothing::jump);
 
     rebuildCurveAtPositions();
 
     // setLatencySamples tells the host only when the value changes.
     setLatencySamples (kestrine::lookAhead);
+}
+
+void CompressorAudioProcessor::refreshMirrors (Smoothing smoothing)
+{
+    for (size_t i = 0; i < ParameterIds::all.size(); ++i)
+        refreshMirror (i, smoothing);
+}
+
+void CompressorAudioProcessor::refreshMirror (size_t parameterIndex, Smoothing smoothing)
+{
+    settleMirror (parameterIndex, smoothing, [this, parameterIndex]
+    {
+        if (testHooks.afterParameterRead != nullptr)
+            testHooks.afterParameterRead (parameterIndex);
+    });
+}
+
+template <typename BetweenReadAndStore>
+void CompressorAudioProcessor::settleMirror (size_t parameterIndex, Smoothing smoothing,
+                                             BetweenReadAndStore&& betweenReadAndStore)
+{
+    // A change from another thread may land between the read and the store. Reading the
+    // parameter again after the store shows it: then the newer value is stored too. Every
+    // writer of a mirror ends with such a check, and the framework calls parameterChanged after
+    // each store of a parameter's value, so the last store to a mirror always carries its
+    // parameter's latest value. Lock-free: it repeats only while the parameter keeps changing.
+    const auto& source = *parameterValues[parameterIndex];
+    float value = source.load();
+
+    for (;;)
+    {
+        betweenReadAndStore();
+        storeMirror (parameterIndex, value, smoothing);
+
+        const float now = source.load();
+
+        if (now == value)
+            return;
+
+        value = now;
+    }
+}
+
+void CompressorAudioProcessor::storeMirror (size_t parameterIndex, float value, Smoothing smoothing) noexcept
+{
+    if (parameterIndex < 3 * kestrine::numBumps)
+    {
+        auto& bump = bumps[parameterIndex / 3];
+        auto& mirror = parameterIndex % 3 == 0 ? bump.amplitude : parameterIndex % 3 == 1 ? bump.position : bump.width;
+        mirror = value;
+        return;
+    }
+
+    const auto storeSmoothed = [smoothing, value] (SmoothedAmount& amount)
+    {
+        // A jump sets current too, so that the engine starts at the value instead of gliding.
+        if (smoothing == Smoothing::jump)
+            amount.current = value;
+
+        amount.target = value;
+    };
+
+    switch (static_cast<int> (parameterIndex))
+    {
+        case ParameterIds::velocity:    driftSpeed = value; break;
+        case ParameterIds::distortion:  storeSmoothed (distortion); break;
+        case ParameterIds::drywet:      storeSmoothed (dryWet); break;
+        case ParameterIds::backColor:   backgroundIndex = static_cast<int> (1.0f + value); break;
+        default: break;
+    }
 }
 
 void CompressorAudioProcessor::rebuildCurveAtPositions()
@@ -227,32 +283,35 @@ bool CompressorAudioProcessor::serviceCurveRequest()
     return true;
 }
 
-void CompressorAudioProcessor::parameterChanged (const juce::String& parameterID, float newValue)
+void CompressorAudioProcessor::parameterChanged (const juce::String& parameterID, float)
 {
     // May run on the audio thread (the VST3 wrapper applies automation inside the process
-    // call): only atomic stores here, and the curve is rebuilt by the timer thread.
+    // call): only atomic loads and stores here, and the curve is rebuilt by the timer thread.
+    // The mirror is taken from the parameter itself: the value handed in here may already be
+    // older than the parameter's when two threads change it at once.
     const int index = parameterIndex (parameterID);
 
     if (index < 0)
         return;
 
-    if (index < 3 * kestrine::numBumps)
-    {
-        auto& bump = bumps[static_cast<size_t> (index / 3)];
-        auto& mirror = index % 3 == 0 ? bump.amplitude : index % 3 == 1 ? bump.position : bump.width;
-        mirror = newValue;
-        curveRequested = true;
-        return;
-    }
+    const auto i = static_cast<size_t> (index);
+    noteChange (i);
+    settleMirror (i, Smoothing::glide, [] {});
 
-    switch (index)
-    {
-        case ParameterIds::velocity:    driftSpeed = newValue; break;
-        case ParameterIds::distortion:  distortion.target = newValue; break;
-        case ParameterIds::drywet:      dryWet.target = newValue; break;
-        case ParameterIds::backColor:   backgroundIndex = static_cast<int> (1.0f + newValue); break;
-        default: break;
-    }
+    if (i < 3 * kestrine::numBumps)
+        curveRequested = true;
+}
+
+void CompressorAudioProcessor::noteChange (size_t parameterIndex) noexcept
+{
+    auto& heard = heardChanges[parameterIndex];
+    const float previous = heard.latest.load();
+    const auto count = heard.count.fetch_add (1) + 1;
+
+    if (restoringThread.load() == juce::Thread::getCurrentThreadId() && restoreLeavesAlone[parameterIndex])
+        reverts[parameterIndex] = { true, previous, count };
+
+    heard.latest = parameterValues[parameterIndex]->load();
 }
 
 //==============================================================================
@@ -363,8 +422,10 @@ namespace
     /** Readies a restored tree for the container. Every "value" of an entry that names a
         parameter becomes a finite number, and each parameter that no entry names gets an entry
         carrying its current value, appended in identifier order: left to itself, the container
-        appends such an entry without a value and sets the parameter to its default. */
-    void completeRestoredTree (juce::ValueTree& tree, const juce::AudioProcessorValueTreeState& parameters)
+        appends such an entry without a value and sets the parameter to its default. Returns
+        which parameters the block itself names. */
+    std::array<bool, ParameterIds::all.size()> completeRestoredTree (juce::ValueTree& tree,
+                                                                      const juce::AudioProcessorValueTreeState& parameters)
     {
         std::array<bool, ParameterIds::all.size()> named {};
 
@@ -396,6 +457,8 @@ namespace
             entry.setProperty (valueProperty, static_cast<double> (parameters.getRawParameterValue (id)->load()), nullptr);
             tree.appendChild (entry, nullptr);
         }
+
+        return named;
     }
 }
 
@@ -437,12 +500,44 @@ void CompressorAudioProcessor::setStateInformation (const void* data, int sizeIn
         return;
 
     auto restored = juce::ValueTree::fromXml (*xml);
-    completeRestoredTree (restored, parameters);
+    const auto named = completeRestoredTree (restored, parameters);
+    replaceStateKeepingNewerChanges (restored, named);
+}
+
+void CompressorAudioProcessor::replaceStateKeepingNewerChanges (const juce::ValueTree& restored,
+                                                               const std::array<bool, ParameterIds::all.size()>& named)
+{
+    // The entries added for parameters the block leaves alone carry the values read a moment
+    // ago. Host automation takes no lock of the container, so a change may land in between,
+    // and the replacement would then set the parameter back to the older value. The container
+    // changes such a parameter only in that case; parameterChanged, which the framework calls
+    // for one parameter at a time, records the value it replaced, and it is put back below
+    // unless a still newer change has arrived since.
+    const std::lock_guard<std::mutex> oneRestoreAtATime (restoreLock);
+
+    for (size_t i = 0; i < named.size(); ++i)
+    {
+        restoreLeavesAlone[i] = ! named[i];
+        reverts[i] = {};
+    }
+
+    if (testHooks.beforeStateReplace != nullptr)
+        testHooks.beforeStateReplace();
 
     // Reconnects every parameter to its entry under the container's lock; each parameter whose
     // value changes notifies its listeners, parameterChanged among them, so the engine hears
     // the restored state at once.
+    restoringThread = juce::Thread::getCurrentThreadId();
     parameters.replaceState (restored);
+    restoringThread = nullptr;
+
+    for (size_t i = 0; i < reverts.size(); ++i)
+    {
+        const auto& revert = reverts[i];
+
+        if (revert.happened && heardChanges[i].count.load() == revert.countAfter)
+            parameterObjects[i]->setValueNotifyingHost (parameterObjects[i]->convertTo0to1 (revert.newerValue));
+    }
 }
 
 //==============================================================================

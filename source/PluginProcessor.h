@@ -11,6 +11,8 @@
 
 #include <array>
 #include <atomic>
+#include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -81,8 +83,21 @@ public:
     void parameterChanged (const juce::String& parameterID, float newValue) override;
 
     /** Brings the mirrors (when readParameters is true) and the bump curve up to date,
-        and reports the latency. */
+        and reports the latency. The smoothed amounts jump to their parameters' values. */
     void updateParameters (bool readParameters);
+
+    /** How a mirror refresh treats the smoothed amounts (distortion, dry/wet): glide sets only
+        their targets, jump sets current and target. */
+    enum class Smoothing { glide, jump };
+
+    /** Copies every parameter's current value into its mirror, and "backColor" into
+        backgroundIndex. Each store is checked against the parameter afterwards and repeated
+        while the parameter moved in between, so a mirror never keeps a value older than its
+        parameter's. Any thread; lock-free. */
+    void refreshMirrors (Smoothing);
+
+    /** The same for one parameter, by its index in ParameterIds::all. */
+    void refreshMirror (size_t parameterIndex, Smoothing);
 
     /** Rebuilds the bump curve at the current centres and advances the centres by one drift step. */
     void allBumps();
@@ -152,8 +167,26 @@ public:
     // Which display view the editor draws: toggled and read by the editor only.
     std::atomic<bool> normalisedViewSelected { false };
 
+    /** Injected steps for the tests, run where a change from another thread would have been
+        lost: after refreshMirrors has read a parameter and before it stores the mirror, and
+        after setStateInformation has read the current values and before it replaces the tree.
+        Set by a test before the processor is shared between threads; empty otherwise. */
+    struct TestHooks
+    {
+        std::function<void (size_t parameterIndex)> afterParameterRead;
+        std::function<void()> beforeStateReplace;
+    };
+
+    TestHooks testHooks;
+
 private:
     void renderBlock (juce::AudioBuffer<float>& buffer, bool bypassed) noexcept;
+    void storeMirror (size_t parameterIndex, float value, Smoothing) noexcept;
+    template <typename BetweenReadAndStore>
+    void settleMirror (size_t parameterIndex, Smoothing, BetweenReadAndStore&&);
+    void noteChange (size_t parameterIndex) noexcept;
+    void replaceStateKeepingNewerChanges (const juce::ValueTree& restored,
+                                          const std::array<bool, ParameterIds::all.size()>& named);
     void rebuildCurveAtPositions();
     void buildCurveAndDrift();   // caller holds curveBuildLock
 
@@ -167,7 +200,39 @@ private:
     std::atomic<bool> curveRequested { false };
 
     juce::AudioParameterChoice* backColorParameter = nullptr;
+    std::array<juce::RangedAudioParameter*, ParameterIds::all.size()> parameterObjects {};
     std::array<std::atomic<float>*, ParameterIds::all.size()> parameterValues {};
+
+    // Per parameter, what parameterChanged has heard: how many changes and the value after the
+    // latest. Written by parameterChanged on whichever thread changes the parameter (the
+    // framework calls it for one parameter at a time, after storing the new value); read by
+    // setStateInformation.
+    struct HeardChanges
+    {
+        std::atomic<std::uint32_t> count { 0 };
+        std::atomic<float> latest { 0.0f };
+    };
+
+    std::array<HeardChanges, ParameterIds::all.size()> heardChanges;
+
+    // The thread replacing the tree in setStateInformation, or null. Written by that thread,
+    // read by parameterChanged on any thread.
+    std::atomic<juce::Thread::ThreadID> restoringThread { nullptr };
+
+    // A change the restore made to a parameter its block leaves alone: it happens only when a
+    // change from another thread arrived after the restore read the current value, and reverts
+    // it. Written and read only by the restoring thread (parameterChanged touches them only
+    // when it runs on that thread during the replacement).
+    struct Revert
+    {
+        bool happened = false;
+        float newerValue = 0.0f;           // the value the restore replaced
+        std::uint32_t countAfter = 0;      // heardChanges count right after the restore's change
+    };
+
+    std::array<bool, ParameterIds::all.size()> restoreLeavesAlone {};
+    std::array<Revert, ParameterIds::all.size()> reverts {};
+    std::mutex restoreLock;   // one restore at a time; never taken by the audio thread
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (CompressorAudioProcessor)
 };

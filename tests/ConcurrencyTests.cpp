@@ -1,10 +1,15 @@
+#include "MirrorChecks.h"
+#include "PluginEditor.h"
 #include "PluginProcessor.h"
 #include "TestHelpers.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <thread>
+#include <vector>
 
 using namespace std::chrono_literals;
 
@@ -79,4 +84,304 @@ TEST (Concurrency, TimerUpdatesAndProcessingRunTogether)
 
     EXPECT_EQ (tornCurves.load(), 0);
     EXPECT_TRUE (processor.blockProcessed.exchange (false));
+}
+
+//==============================================================================
+namespace
+{
+    /** A saved-state block around the given text: magic number, length, text, zero byte. */
+    std::vector<char> stateBlock (const std::string& text)
+    {
+        const auto length = static_cast<std::uint32_t> (text.size());
+        const std::uint8_t header[] = { 0x56, 0x43, 0x32, 0x21,
+                                        static_cast<std::uint8_t> (length), static_cast<std::uint8_t> (length >> 8),
+                                        static_cast<std::uint8_t> (length >> 16), static_cast<std::uint8_t> (length >> 24) };
+        std::vector<char> block (std::begin (header), std::end (header));
+        block.insert (block.end(), text.begin(), text.end());
+        block.push_back (0);
+        return block;
+    }
+
+    float parameterValue (CompressorAudioProcessor& processor, const char* id)
+    {
+        return processor.parameters.getRawParameterValue (id)->load();
+    }
+
+    /** The last value the processor told its host for each parameter, from any thread. */
+    struct HostRecord : juce::AudioProcessorListener
+    {
+        void audioProcessorParameterChanged (juce::AudioProcessor*, int index, float value) override
+        {
+            if (index >= 0 && index < static_cast<int> (told.size()))
+                told[static_cast<size_t> (index)] = value;
+        }
+
+        void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails&) override {}
+
+        std::array<std::atomic<float>, ParameterIds::all.size() + 1> told {};
+    };
+
+    size_t indexOf (const char* id)
+    {
+        for (size_t i = 0; i < ParameterIds::all.size(); ++i)
+            if (std::strcmp (ParameterIds::all[i], id) == 0)
+                return i;
+
+        throw std::invalid_argument (id);
+    }
+}
+
+// A refresh of the mirrors (the one-shot timer, prepareToPlay) reads each parameter and then
+// stores its mirror. Host automation that lands in between, from the audio thread, must not be
+// overwritten by the older value it read.
+TEST (Concurrency, AutomationBetweenARefreshsReadAndStoreIsKept)
+{
+    struct Case { const char* id; float before, automated; };
+    const Case cases[] = {
+        { "amplitude2", 0.1f, -0.3f }, { "frequency3", 600.0f, 512.5f }, { "wavelength1", 50.0f, 20.0f },
+        { "velocity", 0.2f, -0.7f }, { "distortion", -0.4f, 0.6f }, { "drywet", 0.9f, 0.35f },
+        { "backColor", 1.0f, 4.0f },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.id);
+        CompressorAudioProcessor processor;
+        processor.juce::Timer::stopTimer();
+        kestrine::test::automate (processor, c.id, c.before);
+
+        bool injected = false;
+        processor.testHooks.afterParameterRead = [&] (size_t index)
+        {
+            if (! injected && index == indexOf (c.id))
+            {
+                injected = true;
+                kestrine::test::automateFromAnotherThread (processor, c.id, c.automated);
+            }
+        };
+
+        processor.updateParameters (true);
+        ASSERT_TRUE (injected);
+
+        EXPECT_FLOAT_EQ (parameterValue (processor, c.id), c.automated);
+        EXPECT_EQ (kestrine::test::mirrorMismatches (processor), "");
+
+        // The refresh still jumps the smoothed amounts rather than letting them glide.
+        EXPECT_EQ (processor.distortion.current.load(), processor.distortion.target.load());
+        EXPECT_EQ (processor.dryWet.current.load(), processor.dryWet.target.load());
+    }
+}
+
+// A restore reads the current values of the parameters its block leaves out, to keep them.
+// Host automation that lands between that read and the replacement is newer than the value
+// read and must survive, with the host's last word being the automated value; a parameter that
+// the block names takes the block's value, since the restore is then the newer change.
+TEST (Concurrency, AutomationDuringARestoreIsKeptUnlessTheBlockNamesTheParameter)
+{
+    struct Case { const char* id; bool named; float before, automated, expected; };
+    const Case cases[] = {
+        { "velocity",   false, 0.2f,   0.7f,  0.7f },
+        { "frequency2", false, 400.0f, 333.0f, 333.0f },
+        { "backColor",  false, 2.0f,   5.0f,  5.0f },
+        { "drywet",     false, 0.5f,   0.25f, 0.25f },
+        { "velocity",   true,  0.2f,   0.7f,  -0.5f },
+        { "frequency2", true,  400.0f, 333.0f, 250.0f },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (std::string (c.id) + (c.named ? " named" : " left out"));
+        CompressorAudioProcessor processor;
+        processor.juce::Timer::stopTimer();
+        processor.prepareToPlay (48000.0, 256);
+        kestrine::test::automate (processor, c.id, c.before);
+
+        HostRecord host;
+        processor.addListener (&host);
+
+        std::string entries = "<PARAM id=\"amplitude1\" value=\"0.25\"/>";
+        if (c.named)
+            entries += std::string ("<PARAM id=\"") + c.id + "\" value=\"" + juce::String (c.expected).toStdString() + "\"/>";
+
+        const auto block = stateBlock ("<?xml version=\"1.0\" encoding=\"UTF-8\"?> <PARAMETERS>" + entries + "</PARAMETERS>");
+
+        bool injected = false;
+        processor.testHooks.beforeStateReplace = [&]
+        {
+            injected = true;
+            kestrine::test::automateFromAnotherThread (processor, c.id, c.automated);
+        };
+
+        processor.setStateInformation (block.data(), static_cast<int> (block.size()));
+        processor.removeListener (&host);
+        ASSERT_TRUE (injected);
+
+        EXPECT_FLOAT_EQ (parameterValue (processor, "amplitude1"), 0.25f);
+        EXPECT_FLOAT_EQ (parameterValue (processor, c.id), c.expected);
+        EXPECT_EQ (kestrine::test::mirrorMismatches (processor), "");
+
+        auto* parameter = processor.parameters.getParameter (c.id);
+        EXPECT_FLOAT_EQ (host.told[static_cast<size_t> (parameter->getParameterIndex())].load(),
+                         parameter->convertTo0to1 (c.expected));
+    }
+}
+
+//==============================================================================
+namespace
+{
+    /** A small deterministic generator, so that a failing run can be repeated. */
+    struct Random
+    {
+        std::uint32_t state;
+
+        std::uint32_t next() noexcept     { state = state * 1664525u + 1013904223u; return state >> 8; }
+        float unit() noexcept             { return static_cast<float> (next() % 10001u) / 10000.0f; }
+        size_t below (size_t n) noexcept  { return static_cast<size_t> (next()) % n; }
+    };
+
+    juce::MouseEvent handleEvent (DotComponent& dot, juce::Point<float> offset)
+    {
+        const juce::Point<float> down { 7.0f, 7.0f };
+        const auto now = juce::Time::getCurrentTime();
+        return { juce::Desktop::getInstance().getMainMouseSource(), down + offset, {},
+                 juce::MouseInputSource::defaultPressure, 0.0f, 0.0f, 0.0f, 0.0f,
+                 &dot, &dot, now, down, now, 1, ! offset.isOrigin() };
+    }
+
+    /** A state block naming a random half of the parameters with random values in range. */
+    std::vector<char> randomStateBlock (CompressorAudioProcessor& processor, Random& random)
+    {
+        std::string entries;
+
+        for (const auto* id : ParameterIds::all)
+            if (random.below (2) == 0)
+            {
+                const float value = processor.parameters.getParameterRange (id).convertFrom0to1 (random.unit());
+                entries += std::string ("<PARAM id=\"") + id + "\" value=\"" + juce::String (value).toStdString() + "\"/>";
+            }
+
+        return stateBlock ("<?xml version=\"1.0\" encoding=\"UTF-8\"?> <PARAMETERS>" + entries + "</PARAMETERS>");
+    }
+}
+
+// Every source of parameter changes at once for a few seconds: host automation and processing
+// on an audio thread; on the message thread the editor's knobs, theme box and handle drags with
+// its repaints, state restores, and the refreshes of the one-shot timer and prepareToPlay; the
+// curve builders' timer thread throughout. The run ends with the audio thread's last burst of
+// automation against the timer's refreshes and knob turns on the message thread, which stop as
+// soon as the audio thread has finished (the sliders lag behind, as the message loop no longer
+// runs), and nothing corrects a mirror afterwards. Then every mirror must equal its parameter.
+// Under the ThreadSanitizer build this also shows the paths race-free.
+TEST (Concurrency, AllSourcesOfChangeLeaveEveryMirrorOnItsParameter)
+{
+    CompressorAudioProcessor processor;
+    processor.prepareToPlay (48000.0, 256);
+    auto editor = std::make_unique<CompressorAudioProcessorEditor> (processor);
+
+    std::vector<juce::Slider*> knobs;
+    for (const auto* id : { "wavelength1", "wavelength2", "wavelength3", "velocity", "distortion", "drywet" })
+        knobs.push_back (dynamic_cast<juce::Slider*> (editor->findChildWithID (id)));
+
+    std::vector<DotComponent*> handles;
+    for (const auto* id : { "handle1", "handle2", "handle3" })
+        handles.push_back (dynamic_cast<DotComponent*> (editor->findChildWithID (id)));
+
+    auto* themes = dynamic_cast<juce::ComboBox*> (editor->findChildWithID ("backColor"));
+    ASSERT_EQ (std::count (knobs.begin(), knobs.end(), nullptr) + std::count (handles.begin(), handles.end(), nullptr), 0);
+    ASSERT_NE (themes, nullptr);
+
+    std::atomic<bool> endPhase { false }, audioDone { false };
+
+    std::thread audio ([&]
+    {
+        Random random { 7 };
+        juce::AudioBuffer<float> buffer (2, 256);
+        juce::MidiBuffer midi;
+        float phase = 0.0f;
+
+        const auto automateSome = [&] (int changes)
+        {
+            for (int change = 0; change < changes; ++change)
+            {
+                juce::AudioProcessorParameter* parameter = processor.parameters.getParameter (ParameterIds::all[random.below (ParameterIds::all.size())]);
+                const float value = random.unit();
+                parameter->setValue (value);
+                parameter->sendValueChangedMessageToListeners (value);
+            }
+        };
+
+        while (! endPhase)
+        {
+            automateSome (3);
+
+            for (int i = 0; i < buffer.getNumSamples(); ++i, phase += 0.05f)
+                for (int c = 0; c < 2; ++c)
+                    buffer.setSample (c, i, 0.6f * std::sin (phase));
+
+            processor.processBlock (buffer, midi);
+            std::this_thread::yield();
+        }
+
+        automateSome (2000);
+        audioDone = true;
+    });
+
+    Random random { 11 };
+    const auto turnAKnob = [&]
+    {
+        auto* knob = knobs[random.below (knobs.size())];
+        knob->setValue (knob->proportionOfLengthToValue (random.unit()), juce::sendNotificationSync);
+    };
+    const auto deadline = juce::Time::getMillisecondCounter() + 3000;
+
+    while (juce::Time::getMillisecondCounter() < deadline)
+    {
+        switch (random.below (6))
+        {
+            case 0:
+                turnAKnob();
+                break;
+            case 1:
+                themes->setSelectedId (static_cast<int> (random.below (6)) + 1, juce::sendNotificationSync);
+                break;
+            case 2:
+            {
+                auto* dot = handles[random.below (handles.size())];
+                const juce::Point<float> offset { random.unit() * 60.0f - 30.0f, random.unit() * 60.0f - 30.0f };
+                dot->mouseDown (handleEvent (*dot, {}));
+                dot->mouseDrag (handleEvent (*dot, offset * 0.5f));
+                editor->createComponentSnapshot (editor->getLocalBounds());
+                dot->mouseUp (handleEvent (*dot, offset));
+                break;
+            }
+            case 3:
+            {
+                const auto block = randomStateBlock (processor, random);
+                processor.setStateInformation (block.data(), static_cast<int> (block.size()));
+                break;
+            }
+            case 4:
+                processor.updateParameters (true);
+                break;
+            default:
+                editor->createComponentSnapshot (editor->getLocalBounds());
+                break;
+        }
+
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (1);
+    }
+
+    // Let the editor's pending updates land first, so that the end phase is refreshes only.
+    kestrine::test::runMessageLoopFor (100ms);
+    endPhase = true;
+
+    while (! audioDone)
+    {
+        processor.updateParameters (true);
+        turnAKnob();
+    }
+
+    audio.join();
+    EXPECT_EQ (kestrine::test::mirrorMismatches (processor), "");
+    editor.reset();
 }

@@ -8,7 +8,9 @@
 #include <cmath>
 #include <memory>
 #include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
 
 using namespace std::chrono_literals;
 
@@ -452,3 +454,109 @@ TEST_F (DisplayPaintTest, AutomationFromAnotherThreadMovesTheHandle)
     EXPECT_NEAR (parameterValue (processor, "frequency3"), 700.0f, 1.0e-4f);
 }
 
+
+namespace
+{
+    /** What the processor tells its host, in order: gesture begins and ends and value changes. */
+    struct GestureRecord : juce::AudioProcessorListener
+    {
+        enum Kind { begin, change, end };
+        struct Event { Kind kind; int index; };
+
+        void audioProcessorParameterChangeGestureBegin (juce::AudioProcessor*, int index) override  { events.push_back ({ begin, index }); }
+        void audioProcessorParameterChangeGestureEnd (juce::AudioProcessor*, int index) override    { events.push_back ({ end, index }); }
+        void audioProcessorParameterChanged (juce::AudioProcessor*, int index, float) override      { events.push_back ({ change, index }); }
+        void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails&) override {}
+
+        /** The kinds of event for one parameter, in order: "b", "c" and "e". */
+        std::string sequence (int index) const
+        {
+            std::string kinds;
+            for (const auto& e : events)
+                if (e.index == index)
+                    kinds += e.kind == begin ? 'b' : e.kind == change ? 'c' : 'e';
+            return kinds;
+        }
+
+        std::vector<Event> events;   // message thread only in these tests
+    };
+}
+
+// A handle drag, mouse-down to mouse-up, is one gesture of each of the two parameters it
+// changes, and every value it writes lies inside that gesture, including the last one, which
+// the mouse-up hands on before the repaint that would write it.
+TEST_F (DisplayPaintTest, AHandleDragIsOneGestureOfItsPositionAndAmplitude)
+{
+    paintOnly();
+    audioFlows();
+    GestureRecord host;
+    processor.addListener (&host);
+
+    auto& dot = handle (2);
+    const juce::Point<float> down { 7.0f, 7.0f };
+    dot.mouseDown (mouseEventAt (dot, down, down));
+
+    for (const auto& step : { juce::Point<float> (10.0f, -5.0f), { 20.0f, -10.0f }, { 30.0f, -20.0f } })
+    {
+        dot.mouseDrag (mouseEventAt (dot, down, down + step));
+        paintOnly();
+        kestrine::test::runMessageLoopFor (10ms);
+    }
+
+    dot.mouseDrag (mouseEventAt (dot, down, down + juce::Point<float> (35.0f, -20.0f)));
+    dot.mouseUp (mouseEventAt (dot, down, down + juce::Point<float> (40.0f, -26.0f)));
+    const auto atMouseUp = host.events.size();
+    paintOnly();
+    kestrine::test::runMessageLoopFor (50ms);
+    paintOnly();
+    processor.removeListener (&host);
+
+    EXPECT_NEAR (parameterValue (processor, "frequency2"), 440.0f, 1.0e-4f);
+    EXPECT_NEAR (parameterValue (processor, "amplitude2"), 0.13f, 1.0e-4f);
+    EXPECT_EQ (atMouseUp, host.events.size()) << "nothing reaches the host after the gesture";
+
+    for (const auto* id : { "frequency2", "amplitude2" })
+    {
+        const auto kinds = host.sequence (processor.parameters.getParameter (id)->getParameterIndex());
+        EXPECT_GE (kinds.size(), 3u) << id;
+        EXPECT_EQ (kinds.front(), 'b') << id << " " << kinds;
+        EXPECT_EQ (kinds.back(), 'e') << id << " " << kinds;
+        EXPECT_EQ (kinds.substr (1, kinds.size() - 2).find_first_not_of ('c'), std::string::npos) << id << " " << kinds;
+    }
+
+    for (const auto& e : host.events)
+        EXPECT_TRUE (e.index == processor.parameters.getParameter ("frequency2")->getParameterIndex()
+                     || e.index == processor.parameters.getParameter ("amplitude2")->getParameterIndex()) << e.index;
+}
+
+// A press the handle ignores (no audio for a while) starts no gesture; a window closed during a
+// drag still ends the one it started.
+TEST_F (DisplayPaintTest, OnlyADragStartsAGestureAndClosingTheWindowEndsIt)
+{
+    paintOnly();
+    GestureRecord host;
+    processor.addListener (&host);
+
+    auto& dot = handle (1);
+    const juce::Point<float> down { 7.0f, 7.0f };
+    dot.draggable = false;
+    dot.mouseDown (mouseEventAt (dot, down, down));
+    dot.mouseUp (mouseEventAt (dot, down, down));
+    EXPECT_TRUE (host.events.empty());
+
+    audioFlows();
+    auto& third = handle (3);
+    third.mouseDown (mouseEventAt (third, down, down));
+    third.mouseDrag (mouseEventAt (third, down, down + juce::Point<float> (-20.0f, 0.0f)));
+    editor.reset();
+    processor.removeListener (&host);
+
+    for (const auto* id : { "frequency3", "amplitude3" })
+    {
+        const auto kinds = host.sequence (processor.parameters.getParameter (id)->getParameterIndex());
+        EXPECT_EQ (kinds.front(), 'b') << id << " " << kinds;
+        EXPECT_EQ (kinds.back(), 'e') << id << " " << kinds;
+    }
+
+    EXPECT_NEAR (parameterValue (processor, "frequency3"), 580.0f, 1.0e-4f);
+}

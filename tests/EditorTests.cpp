@@ -1,4 +1,5 @@
 #include "EditorSnapshot.h"
+#include "MirrorChecks.h"
 #include "OtherLookAndFeel.h"
 #include "PluginEditor.h"
 #include "PluginProcessor.h"
@@ -433,6 +434,51 @@ TEST_F (EditorTest, MovingAnyKnobRewritesAllTwelveMirrorsAndRecentresTheBumps)
         for (size_t k = 0; k < 3; ++k)
             EXPECT_EQ (centres[k], kestrine::driftedCentre (positions[k], parameter ("velocity"))) << k;
     }
+}
+
+// Host automation reaches the sliders only through the attachments' asynchronous update. A knob
+// turn or a handle write before the sliders catch up must not hand the engine their older
+// values, and once they have caught up every mirror holds its parameter's value.
+TEST_F (EditorTest, EditsBeforeTheSlidersCatchUpKeepTheAutomatedValues)
+{
+    struct Automation { const char* id; float value; };
+    constexpr std::array<Automation, 6> automated { {
+        { "frequency2", 480.0f }, { "amplitude2", 0.3f }, { "amplitude3", -0.2f },
+        { "wavelength3", 70.0f }, { "distortion", 0.5f }, { "backColor", 4.0f }
+    } };
+
+    for (const auto& [id, value] : automated)
+        kestrine::test::automateFromAnotherThread (processor, id, value);
+
+    // Nothing has reached the sliders yet.
+    ASSERT_DOUBLE_EQ (child<juce::Slider> (*editor, "wavelength3").getValue(), 50.0);
+
+    knob ("drywet").setValue (0.4, juce::sendNotificationSync);
+    EXPECT_EQ (kestrine::test::mirrorMismatches (processor), "") << "after the knob turn";
+
+    // Handle 1 writes its values (as after a push or a click) in the next repaint.
+    child<DotComponent> (*editor, "handle1").moved = true;
+    paintOnly (*editor);
+    EXPECT_EQ (kestrine::test::mirrorMismatches (processor), "") << "after the handle write";
+
+    ASSERT_TRUE (kestrine::test::runMessageLoopUntil ([this] { return child<juce::ComboBox> (*editor, "backColor").getSelectedId() == 5; }));
+    paintOnly (*editor);
+    EXPECT_DOUBLE_EQ (child<juce::Slider> (*editor, "wavelength3").getValue(), 70.0);
+    EXPECT_EQ (kestrine::test::mirrorMismatches (processor), "") << "after the sliders caught up";
+    EXPECT_FLOAT_EQ (processor.parameters.getRawParameterValue ("drywet")->load(), 0.4f);
+
+    // Only hidden sliders automated: when they catch up, no knob callback follows them.
+    kestrine::test::automateFromAnotherThread (processor, "frequency2", 300.0f);
+    kestrine::test::automateFromAnotherThread (processor, "amplitude3", 0.1f);
+    knob ("velocity").setValue (0.3, juce::sendNotificationSync);
+    const int handle3Top = child<DotComponent> (*editor, "handle3").getY();
+    ASSERT_TRUE (kestrine::test::runMessageLoopUntil ([&]
+    {
+        return child<DotComponent> (*editor, "handle2").getX() == 14 + 300
+               && child<DotComponent> (*editor, "handle3").getY() != handle3Top;
+    }));
+    paintOnly (*editor);
+    EXPECT_EQ (kestrine::test::mirrorMismatches (processor), "") << "after the hidden sliders caught up";
 }
 
 TEST (EditorToggle, NormalizedSwitchesTheViewAndStartsUnticked)

@@ -13,6 +13,7 @@
 #include <new>
 #include <pthread.h>
 #include <random>
+#include <vector>
 
 namespace
 {
@@ -173,4 +174,29 @@ TEST (RealTime, ProcessBlockNeitherAllocatesNorLocks)
     // The signal did capture.
     EXPECT_GT (processor.engine.capture.periodLength, 0);
     processor.setDisplayActive (false);
+}
+
+// The processor's parameter listener runs on the audio thread when the host automates: it too
+// neither allocates nor locks (the framework's own calls around it are the framework's).
+TEST (RealTime, TheParameterListenerNeitherAllocatesNorLocks)
+{
+    CompressorAudioProcessor processor;
+    std::vector<juce::String> ids;
+    for (const auto* id : ParameterIds::all)
+        ids.emplace_back (id);
+
+    allocations = 0;
+    deallocations = 0;
+    locks = 0;
+
+    for (int round = 0; round < 100; ++round)
+    {
+        const CountingScope scope;
+        for (const auto& id : ids)
+            processor.parameterChanged (id, 0.0f);
+    }
+
+    EXPECT_EQ (allocations.load(), 0);
+    EXPECT_EQ (deallocations.load(), 0);
+    EXPECT_EQ (locks.load(), 0);
 }
