@@ -380,9 +380,9 @@ namespace
         tresult PLUGIN_API endEdit (Vst::ParamID id) override                      { return record ('e', id); }
         tresult PLUGIN_API restartComponent (int32) override                       { return kResultOk; }
 
-        tresult PLUGIN_API queryInterface (const TUID iid, void** object) override
+        tresult PLUGIN_API queryInterface (const TUID requested, void** object) override
         {
-            if (FUnknownPrivate::iidEqual (iid, FUnknown::iid) || FUnknownPrivate::iidEqual (iid, Vst::IComponentHandler::iid))
+            if (FUnknownPrivate::iidEqual (requested, FUnknown::iid) || FUnknownPrivate::iidEqual (requested, Vst::IComponentHandler::iid))
             {
                 *object = this;
                 return kResultOk;
@@ -465,15 +465,15 @@ namespace
             return kResultOk;
         }
 
-        tresult PLUGIN_API queryInterface (const TUID iid, void** object) override
+        tresult PLUGIN_API queryInterface (const TUID requested, void** object) override
         {
-            if (FUnknownPrivate::iidEqual (iid, FUnknown::iid) || FUnknownPrivate::iidEqual (iid, IPlugFrame::iid))
+            if (FUnknownPrivate::iidEqual (requested, FUnknown::iid) || FUnknownPrivate::iidEqual (requested, IPlugFrame::iid))
             {
                 *object = static_cast<IPlugFrame*> (this);
                 return kResultOk;
             }
 
-            if (FUnknownPrivate::iidEqual (iid, Linux::IRunLoop::iid))
+            if (FUnknownPrivate::iidEqual (requested, Linux::IRunLoop::iid))
             {
                 *object = static_cast<Linux::IRunLoop*> (this);
                 return kResultOk;

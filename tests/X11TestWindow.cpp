@@ -44,7 +44,7 @@ namespace kestrine::test
         attributes.background_pixel = BlackPixel (c.display, screen);
         c.window = XCreateWindow (c.display, RootWindow (c.display, screen), 0, 0,
                                   static_cast<unsigned int> (width), static_cast<unsigned int> (height), 0,
-                                  CopyFromParent, InputOutput, CopyFromParent,
+                                  CopyFromParent, InputOutput, nullptr /* visual: CopyFromParent */,
                                   CWOverrideRedirect | CWBackPixel, &attributes);
         XMapRaised (c.display, c.window);
         XSync (c.display, False);
