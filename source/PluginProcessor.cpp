@@ -130,6 +130,7 @@ bool CompressorAudioProcessor::isBusesLayoutSupported (const BusesLayout& layout
 void CompressorAudioProcessor::prepareToPlay (double, int)
 {
     updateParameters (true);
+    activity = Activity::prepared;
 }
 
 //==============================================================================
@@ -257,6 +258,7 @@ void CompressorAudioProcessor::parameterChanged (const juce::String& parameterID
 //==============================================================================
 void CompressorAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
 {
+    activity = Activity::processing;
     renderBlock (buffer, false);
 }
 
@@ -264,6 +266,7 @@ void CompressorAudioProcessor::processBlockBypassed (juce::AudioBuffer<float>& b
 {
     // Bypass keeps the reported latency: the output is the input delayed by the same 1600
     // samples, and the engine keeps running so that switching causes no jump in time.
+    activity = Activity::processing;
     renderBlock (buffer, true);
 }
 
@@ -469,6 +472,13 @@ void CompressorAudioProcessor::setStateInformation (const void* data, int sizeIn
     // value changes notifies its listeners, parameterChanged among them, so the engine hears
     // the restored state at once.
     parameters.replaceState (restored);
+
+    // An LV2 host makes the plug-in, which the framework prepares at once, and restores a saved
+    // state after that, before the first block; a VST3 host restores before it prepares. Taking
+    // the restored values now, as that prepareToPlay would, lets a loaded LV2 start from its
+    // saved settings, as a loaded VST3 does, instead of gliding to them.
+    if (wrapperType == wrapperType_LV2 && activity == Activity::prepared)
+        updateParameters (true);
 }
 
 //==============================================================================
