@@ -98,13 +98,6 @@ namespace kestrine::host
         std::unique_ptr<juce::AudioPluginInstance> loadLv2 (const juce::File& bundle, double sampleRate, int blockSize,
                                                             juce::String& error)
         {
-            if (! describesKestrine (bundle))
-            {
-                error = bundle.getFullPathName() + " is not a Kestrine LV2 bundle (no manifest.ttl naming "
-                        + JucePlugin_LV2URI + ")";
-                return nullptr;
-            }
-
             juce::LV2PluginFormat format;
 
             if (const auto other = shadowingBundle (bundle, format.getDefaultLocationsToSearch()))
@@ -188,27 +181,34 @@ namespace kestrine::host
     std::unique_ptr<juce::AudioPluginInstance> loadPlugin (PluginFormat format, const juce::File& bundle,
                                                            double sampleRate, int blockSize, juce::String& error)
     {
+        const auto cannotLoad = "no " + formatName (format) + " plug-in could be loaded from " + bundle.getFullPathName() + ": ";
+
         if (! bundle.exists())
         {
-            error = formatName (format) + " bundle not found: " + bundle.getFullPathName();
+            error = formatName (format) + " plug-in bundle not found: " + bundle.getFullPathName();
             return nullptr;
         }
 
-        const auto named = formatFromExtension (bundle);
-
-        if (named && *named != format)
+        if (const auto named = formatFromExtension (bundle); named && *named != format)
         {
-            error = bundle.getFullPathName() + " is " + (*named == PluginFormat::lv2 ? "an LV2" : "a VST3")
-                    + " bundle, not " + (format == PluginFormat::lv2 ? "an LV2" : "a VST3") + " one";
+            error = cannotLoad + "it is " + (*named == PluginFormat::lv2 ? "an LV2" : "a VST3") + " bundle";
             return nullptr;
         }
 
         if (format == PluginFormat::lv2)
+        {
+            if (! describesKestrine (bundle))
+            {
+                error = cannotLoad + "it holds no manifest.ttl naming " + JucePlugin_LV2URI;
+                return nullptr;
+            }
+
             return loadLv2 (bundle, sampleRate, blockSize, error);
+        }
 
         if (! isVst3Bundle (bundle))
         {
-            error = bundle.getFullPathName() + " is not a VST3 bundle (its name does not end in .vst3)";
+            error = cannotLoad + "it is not a .vst3 bundle";
             return nullptr;
         }
 

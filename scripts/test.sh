@@ -18,7 +18,11 @@ jobs=$(nproc)
 loopback_url=http://127.0.0.1:9/kestrine/version.txt
 fuzz_seconds=${KESTRINE_FUZZ_SECONDS:-60}
 
-bash scripts/install-deps.sh googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
+# The LV2 checks use lv2-dev's lv2_validate (which runs sordi's sord_validate) and lilv-utils'
+# lv2ls and lv2info; the standalone application's test runs it in Xvfb and drives and
+# photographs its window with xdotool and ImageMagick.
+bash scripts/install-deps.sh googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev \
+    lv2-dev sordi lilv-utils xvfb xauth xdotool imagemagick
 
 step() { printf '\n==== %s\n' "$*"; }
 
