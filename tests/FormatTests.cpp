@@ -135,11 +135,6 @@ namespace
         }
     }
 
-    bool sameBytes (const juce::MemoryBlock& a, const juce::MemoryBlock& b)
-    {
-        return a == b;
-    }
-
     /** A block around the text: magic number, the length field (the text's length unless
         given), the text and the zero. */
     juce::MemoryBlock blockOf (const std::string& text, std::optional<std::int32_t> length = std::nullopt)
@@ -288,18 +283,18 @@ TEST (LV2Host, StateHoldsTheVst3sBlockAndIgnoresHostileOnes)
         ASSERT_NE (plugin, nullptr);
 
         restoreStateBlock (*plugin, format, settings);
-        EXPECT_TRUE (sameBytes (saveStateBlock (*plugin, format), settings));
+        EXPECT_TRUE (saveStateBlock (*plugin, format) == settings);
 
         for (const auto& [what, block] : hostile)
         {
             restoreStateBlock (*plugin, format, block);
-            EXPECT_TRUE (sameBytes (saveStateBlock (*plugin, format), settings)) << what;
+            EXPECT_TRUE (saveStateBlock (*plugin, format) == settings) << what;
         }
 
         // A host state that is not the format's at all.
         const juce::String garbage ("@prefix broken <");
         plugin->setStateInformation (garbage.toRawUTF8(), static_cast<int> (garbage.getNumBytesAsUTF8()));
-        EXPECT_TRUE (sameBytes (saveStateBlock (*plugin, format), settings));
+        EXPECT_TRUE (saveStateBlock (*plugin, format) == settings);
     }
 }
 
@@ -388,18 +383,16 @@ TEST (Formats, Vst3AndLv2RenderTheSameSamples)
             throughLv2.copyFrom (channel, 0, input, juce::jmin (channel, channels - 1), 0, frames);
         render (*lv2, throughLv2);
 
-        int differing = 0;
         bool audible = false;
 
         for (int channel = 0; channel < channels; ++channel)
             for (int i = 0; i < frames; ++i)
             {
                 const auto expected = throughVst3.getSample (channel, i);
-                differing += expected != throughLv2.getSample (channel, i) ? 1 : 0;
+                ASSERT_EQ (throughLv2.getSample (channel, i), expected) << "channel " << channel << ", sample " << i;
                 audible = audible || (i >= latency && std::abs (expected - input.getSample (channel, i - latency)) > 1.0e-3f);
             }
 
-        EXPECT_EQ (differing, 0);
         EXPECT_TRUE (audible) << "the settings must change the sound, or the comparison proves little";
 
         if (channels == 1)
@@ -435,9 +428,9 @@ TEST (Formats, LoadProcessSaveRestoreAndUnloadFiftyTimes)
                     ASSERT_TRUE (std::isfinite (signal.getSample (channel, i)));
 
             const auto saved = saveStateBlock (*plugin, format);
-            ASSERT_TRUE (sameBytes (saved, settings));
+            ASSERT_TRUE (saved == settings);
             restoreStateBlock (*plugin, format, saved);
-            ASSERT_TRUE (sameBytes (saveStateBlock (*plugin, format), settings));
+            ASSERT_TRUE (saveStateBlock (*plugin, format) == settings);
 
             plugin->releaseResources();
         }
