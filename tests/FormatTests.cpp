@@ -135,6 +135,16 @@ namespace
         }
     }
 
+    /** A fresh folder in the temporary folder, removed with everything in it. */
+    struct ScratchFolder
+    {
+        ScratchFolder()  { folder.createDirectory(); }
+        ~ScratchFolder() { folder.deleteRecursively(); }
+
+        const juce::File folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                                      .getNonexistentChildFile ("kestrine-format-test", "");
+    };
+
     /** A block around the text: magic number, the length field (the text's length unless
         given), the text and the zero. */
     juce::MemoryBlock blockOf (const std::string& text, std::optional<std::int32_t> length = std::nullopt)
@@ -188,6 +198,41 @@ TEST (LV2Bundle, LilvToolsListTheFullUriAndReadTheBundle)
 }
 
 //==============================================================================
+// An LV2 host keeps the first bundle it finds for a URI: the loader refuses a bundle when
+// another, different Kestrine bundle sits where the host would look too, and accepts an
+// identical copy. A folder without a Kestrine manifest, or of the other format, is refused.
+TEST (LV2Host, LoaderRefusesABundleThatAnotherKestrineWouldShadow)
+{
+    const ScratchFolder scratch;
+    const auto& folder = scratch.folder;
+    const auto bundle = folder.getChildFile ("Kestrine.lv2");
+    const auto copy = folder.getChildFile ("Copy.lv2");
+    ASSERT_TRUE (lv2Bundle().copyDirectoryTo (bundle));
+    ASSERT_TRUE (lv2Bundle().copyDirectoryTo (copy));
+
+    juce::String error;
+    EXPECT_NE (loadPlugin (PluginFormat::lv2, bundle, sampleRate, blockSize, error), nullptr) << error;
+
+    copy.getChildFile ("dsp.ttl").appendText ("\n# another build\n");
+    EXPECT_EQ (loadPlugin (PluginFormat::lv2, bundle, sampleRate, blockSize, error), nullptr);
+    EXPECT_TRUE (error.contains (copy.getFullPathName())) << error;
+
+    const auto empty = folder.getChildFile ("Empty.lv2");
+    ASSERT_TRUE (empty.createDirectory());
+    const struct { PluginFormat format; juce::File bundle; const char* expected; } refused[] {
+        { PluginFormat::lv2,  empty,                                   "holds no manifest.ttl naming" },
+        { PluginFormat::lv2,  vst3Bundle(),                            "it is a VST3 bundle" },
+        { PluginFormat::vst3, lv2Bundle(),                             "it is an LV2 bundle" },
+        { PluginFormat::lv2,  folder.getChildFile ("Missing.lv2"),     "LV2 plug-in bundle not found" },
+    };
+
+    for (const auto& r : refused)
+    {
+        EXPECT_EQ (loadPlugin (r.format, r.bundle, sampleRate, blockSize, error), nullptr);
+        EXPECT_TRUE (error.contains (r.expected)) << error;
+    }
+}
+
 // A JUCE LV2 shows the enabled port as the bypass first, then its parameters (LV2 patch
 // properties) in the order of their URIs; names, ranges and defaults are the plug-in's own.
 TEST (LV2Host, PresentsTheIdentityParametersBypassAndLatency)
