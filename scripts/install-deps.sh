@@ -12,7 +12,7 @@ packages=(
     libcurl4-gnutls-dev                       # the update notice's HTTPS request
     libexpat1-dev                             # the XML parser that reads a saved state
     libfreetype-dev libfontconfig-dev fonts-dejavu-core   # text in the editor and the demo picture
-    libasound2-dev
+    libasound2-dev libjack-jackd2-dev            # the standalone application's ALSA and JACK audio
     libx11-dev libxext-dev libxinerama-dev libxrandr-dev libxcursor-dev libxrender-dev libxcomposite-dev
     libxtst-dev                               # the tests move the mouse through the X server (XTest)
     "$@"

@@ -153,7 +153,20 @@ CompressorAudioProcessorEditor::CompressorAudioProcessorEditor (CompressorAudioP
 
     audioProcessor.setDisplayActive (true);
 
-    updateNotice = std::make_unique<UpdateNotice> ([this] (const juce::String& text) { setVersionText (text); });
+    // The version check starts on the message loop's next turn, not in here: a program that
+    // makes an editor only to inspect it (the LV2 manifest writer does, at build time) runs no
+    // loop, so it sends no request and leaves no request thread running when it exits.
+    juce::MessageManager::callAsync ([editor = juce::Component::SafePointer<CompressorAudioProcessorEditor> (this)]
+    {
+        if (editor != nullptr)
+            editor->startVersionCheck();
+    });
+}
+
+void CompressorAudioProcessorEditor::startVersionCheck()
+{
+    if (updateNotice == nullptr)
+        updateNotice = std::make_unique<UpdateNotice> ([this] (const juce::String& text) { setVersionText (text); });
 }
 
 CompressorAudioProcessorEditor::~CompressorAudioProcessorEditor()

@@ -36,11 +36,16 @@ public:
     /** The label the window opens with: "Version 2.5.0 " and the platform word. */
     static juce::String builtVersionText();
 
+    /** True once the version check has been started (on the message loop's first turn after
+        construction). */
+    bool versionCheckStarted() const noexcept               { return updateNotice != nullptr; }
+
 private:
     using SliderAttachment = juce::AudioProcessorValueTreeState::SliderAttachment;
     using ComboBoxAttachment = juce::AudioProcessorValueTreeState::ComboBoxAttachment;
 
     void applyTheme();
+    void startVersionCheck();
     void layOutKnobs (juce::Graphics&);
     void layOutControls (juce::Graphics&);
     bool anyAmplitudeSet() const;

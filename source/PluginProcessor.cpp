@@ -133,6 +133,7 @@ bool CompressorAudioProcessor::isBusesLayoutSupported (const BusesLayout& layout
 void CompressorAudioProcessor::prepareToPlay (double, int)
 {
     updateParameters (true);
+    activity = Activity::prepared;
 }
 
 //==============================================================================
@@ -317,6 +318,7 @@ void CompressorAudioProcessor::noteChange (size_t parameterIndex) noexcept
 //==============================================================================
 void CompressorAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
 {
+    activity = Activity::processing;
     renderBlock (buffer, false);
 }
 
@@ -324,6 +326,7 @@ void CompressorAudioProcessor::processBlockBypassed (juce::AudioBuffer<float>& b
 {
     // Bypass keeps the reported latency: the output is the input delayed by the same 1600
     // samples, and the engine keeps running so that switching causes no jump in time.
+    activity = Activity::processing;
     renderBlock (buffer, true);
 }
 
@@ -538,6 +541,13 @@ void CompressorAudioProcessor::replaceStateKeepingNewerChanges (const juce::Valu
         if (revert.happened && heardChanges[i].count.load() == revert.countAfter)
             parameterObjects[i]->setValueNotifyingHost (parameterObjects[i]->convertTo0to1 (revert.newerValue));
     }
+
+    // An LV2 host makes the plug-in, which the framework prepares at once, and restores a saved
+    // state after that, before the first block; a VST3 host restores before it prepares. Taking
+    // the restored values now, as that prepareToPlay would, lets a loaded LV2 start from its
+    // saved settings, as a loaded VST3 does, instead of gliding to them.
+    if (wrapperType == wrapperType_LV2 && activity == Activity::prepared)
+        updateParameters (true);
 }
 
 //==============================================================================

@@ -164,6 +164,11 @@ public:
     const int editorWidth = 840;
     const int editorHeight = 520;
 
+    // How far the processor is from its last prepareToPlay: written by prepareToPlay (the host's
+    // thread) and by processBlock (audio thread), read by setStateInformation.
+    enum class Activity { unprepared, prepared, processing };
+    std::atomic<Activity> activity { Activity::unprepared };
+
     // Which display view the editor draws: toggled and read by the editor only.
     std::atomic<bool> normalisedViewSelected { false };
 

@@ -227,6 +227,21 @@ TEST_F (EditorTest, VersionLabelNamesThePlatformItRunsOn)
     EXPECT_GT (inkBounds (paintOnly (*editor), { 150, 490, 200, 30 }, background).getWidth(), ink.getWidth());
 }
 
+// A program that makes an editor only to inspect it and never turns the message loop (the LV2
+// manifest writer at build time) must send no request and leave no request thread behind; a
+// window on screen starts its check as soon as the loop runs.
+TEST_F (EditorTest, VersionCheckStartsOnTheMessageLoopNotInTheConstructor)
+{
+    EXPECT_FALSE (editor->versionCheckStarted());
+
+    CompressorAudioProcessor other;
+    auto inspected = std::make_unique<Editor> (other);
+    EXPECT_FALSE (inspected->versionCheckStarted());
+    inspected.reset();   // its pending start must not touch the destroyed editor
+
+    EXPECT_TRUE (kestrine::test::runMessageLoopUntil ([&] { return editor->versionCheckStarted(); }));
+}
+
 //==============================================================================
 // The host changes "backColor" while the window is open: the combo box, the processor's index,
 // the theme colour and the painted background all follow.

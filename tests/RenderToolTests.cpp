@@ -319,7 +319,7 @@ TEST (RenderParameters, RefusesUnknownIdentifiersAndValuesOutsideTheRange)
 TEST (RenderHost, TheBundlesParametersMapToTheirIdentifiersAndRanges)
 {
     juce::String error;
-    const auto host = HostedPlugin::load (kestrine::test::builtBundle(), 48000.0, 512, error);
+    const auto host = HostedPlugin::load (kestrine::host::PluginFormat::vst3, kestrine::test::builtBundle(), 48000.0, 512, error);
     ASSERT_NE (host, nullptr) << error;
 
     const auto expected = kestrineTable();
@@ -536,4 +536,66 @@ TEST_F (RenderTool, DemoWritesItsInputOutputAndPicture)
     ASSERT_TRUE (picture.isValid());
     EXPECT_EQ (picture.getWidth(), 1600);
     EXPECT_EQ (picture.getHeight(), 1000);
+}
+
+//==============================================================================
+// A bundle ending in .lv2 is loaded as an LV2: the same settings and input give the same file
+// as through the VST3, mono (through the LV2's stereo ports) and stereo, and the state files
+// that both write hold the same block and load into either.
+TEST_F (RenderTool, AnLv2BundleRendersAndSavesWhatTheVst3Does)
+{
+    const auto lv2 = juce::File (KESTRINE_LV2_BUNDLE_PATH).getFullPathName();
+    const juce::StringArray settings { "--set", "amplitude1=0.3", "--set", "Width2=70", "--set", "distortion=0.4",
+                                       "--set", "drywet=0.8", "--float" };
+
+    for (const auto channels : { 1, 2 })
+    {
+        SCOPED_TRACE (channels == 1 ? "mono" : "stereo");
+        const auto input = file ("in.wav");
+        ASSERT_TRUE (writeWavFile (input, testSignal (channels, 20000), 48000.0, OutputFormat::float32).wasOk());
+
+        auto arguments = [&] (const char* output, const char* state, juce::StringArray extra)
+        {
+            juce::StringArray all { input.getFullPathName(), file (output).getFullPathName(), "--save-state",
+                                    file (state).getFullPathName() };
+            all.addArray (extra);
+            return all;
+        };
+
+        auto withLv2 = settings;
+        withLv2.addArray ({ "--bundle", lv2 });
+        const auto throughVst3 = runTool (arguments ("vst3.wav", "vst3.state", settings));
+        const auto throughLv2 = runTool (arguments ("lv2.wav", "lv2.state", withLv2));
+        ASSERT_EQ (throughVst3.exitCode, 0) << throughVst3.output;
+        ASSERT_EQ (throughLv2.exitCode, 0) << throughLv2.output;
+
+        const auto vst3Out = read (file ("vst3.wav"));
+        EXPECT_EQ (vst3Out.getNumChannels(), channels);
+        EXPECT_EQ (largestDifference (vst3Out, read (file ("lv2.wav"))), 0.0f);
+        EXPECT_TRUE (file ("vst3.state").hasIdenticalContentTo (file ("lv2.state")));
+
+        // Each format's state file, loaded into the other, renders the same again.
+        const auto crossed = runTool ({ input.getFullPathName(), file ("crossed.wav").getFullPathName(), "--float",
+                                        "--bundle", lv2, "--state", file ("vst3.state").getFullPathName() });
+        ASSERT_EQ (crossed.exitCode, 0) << crossed.output;
+        EXPECT_EQ (largestDifference (vst3Out, read (file ("crossed.wav"))), 0.0f);
+    }
+
+    const auto emptyBundle = file ("Empty.lv2");
+    ASSERT_TRUE (emptyBundle.createDirectory());
+    const auto in = file ("in.wav").getFullPathName();
+    const auto out = file ("out.wav").getFullPathName();
+    const struct { juce::StringArray arguments; const char* expected; } failures[] = {
+        { { in, out, "--bundle", file ("Nowhere.lv2").getFullPathName() }, "LV2 plug-in bundle not found" },
+        { { in, out, "--bundle", emptyBundle.getFullPathName() },          "no LV2 plug-in could be loaded" },
+    };
+
+    for (const auto& f : failures)
+    {
+        const auto run = runTool (f.arguments);
+        EXPECT_EQ (run.exitCode, 1) << run.output;
+        EXPECT_TRUE (run.output.startsWith ("kestrine-render: ") && run.output.contains (f.expected)) << run.output;
+        EXPECT_EQ (run.output.trimEnd().indexOfAnyOf ("\r\n"), -1) << "more than one line: " << run.output;
+        EXPECT_FALSE (file ("out.wav").exists());
+    }
 }

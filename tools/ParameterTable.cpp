@@ -91,8 +91,13 @@ namespace kestrine::render
             info.name = parameter.getName (128);
             info.hostIndex = i;
 
+            // A VST3 host names a parameter by the hash of its identifier, an LV2 host by the
+            // identifier after the plug-in's URI.
+            const auto lv2Prefix = juce::String ("des:") + JucePlugin_LV2URI + ":";
+
             for (const auto* identifier : ParameterIds::all)
-                if (hosted != nullptr && hosted->getParameterID() == juce::String (vst3ParameterId (identifier)))
+                if (hosted != nullptr && (hosted->getParameterID() == juce::String (vst3ParameterId (identifier))
+                                          || hosted->getParameterID() == lv2Prefix + identifier))
                     info.identifier = identifier;
 
             // The framework's own parameters (the bypass) have no identifier of ours: their

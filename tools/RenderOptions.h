@@ -1,6 +1,10 @@
 #pragma once
 
+#include "PluginLoader.h"
+
 #include <juce_core/juce_core.h>
+
+#include <optional>
 
 #include <vector>
 
@@ -26,6 +30,7 @@ namespace kestrine::render
         juce::File input;
         juce::File output;
         juce::File bundle;
+        std::optional<host::PluginFormat> pluginFormat;   // --format; otherwise the bundle's extension says
         std::vector<ParameterSetting> settings;
         juce::File stateToLoad;
         juce::File stateToSave;
@@ -35,6 +40,13 @@ namespace kestrine::render
         bool showHelp = false;
         bool listParameters = false;
         juce::File demoFolder;   // set by --demo
+
+        /** The format to load the bundle as: the one asked for, else the one its extension
+            names, else VST3. */
+        host::PluginFormat resolvedPluginFormat() const
+        {
+            return pluginFormat.value_or (host::formatFromExtension (bundle).value_or (host::PluginFormat::vst3));
+        }
 
         bool wantsDemo() const { return demoFolder != juce::File(); }
         bool wantsRender() const { return input != juce::File(); }

@@ -1,14 +1,13 @@
 #include "RenderSession.h"
 
+#include "StateBlock.h"
+
 #include <juce_audio_formats/juce_audio_formats.h>
 
 namespace kestrine::render
 {
     namespace
     {
-        constexpr int stateMagic = 0x21324356;          // first four bytes of the plug-in's state block
-        constexpr int stateHeaderBytes = 8;              // magic and text length
-        constexpr int latencyWaitMs = 2000;              // how long to wait for the latency report
         constexpr double listingSampleRate = 48000.0;    // for runs that render nothing
 
         juce::Result fail (const juce::String& message)
@@ -81,26 +80,6 @@ namespace kestrine::render
             return writer;
         }
 
-        /** The plug-in's own block inside the component state that its VST3 wrapper writes, which
-            appends a trailer of its own; the whole state when the block is not recognised. */
-        juce::MemoryBlock pluginBlockOf (const juce::MemoryBlock& componentState)
-        {
-            const auto size = static_cast<juce::int64> (componentState.getSize());
-
-            if (size >= stateHeaderBytes + 1)
-            {
-                const auto* bytes = static_cast<const char*> (componentState.getData());
-                const auto magic = static_cast<int> (juce::ByteOrder::littleEndianInt (bytes));
-                const auto textLength = static_cast<juce::int64> (static_cast<juce::int32> (juce::ByteOrder::littleEndianInt (bytes + 4)));
-                const auto blockSize = stateHeaderBytes + textLength + 1;
-
-                if (magic == stateMagic && textLength > 0 && blockSize <= size)
-                    return { bytes, static_cast<size_t> (blockSize) };
-            }
-
-            return componentState;
-        }
-
         juce::String channelName (int channels)
         {
             return channels == 1 ? "mono" : "stereo";
@@ -112,11 +91,12 @@ namespace kestrine::render
         {
             auto& plugin = host.instance();
             const auto channels = static_cast<int> (reader.numChannels);
+            const auto processedChannels = host.processingChannels();
             const auto frames = reader.lengthInSamples;
             const auto latency = options.compensateLatency ? juce::jmax (0, plugin.getLatencySamples()) : 0;
             const auto total = frames + latency;
 
-            juce::AudioBuffer<float> block (channels, options.blockSize);
+            juce::AudioBuffer<float> block (juce::jmax (channels, processedChannels), options.blockSize);
             juce::MidiBuffer midi;
             juce::int64 processed = 0;
             const auto started = juce::Time::getMillisecondCounterHiRes();
@@ -135,15 +115,21 @@ namespace kestrine::render
                     if (! reader.read (&block, 0, fromInput, processed, true, true))
                         return fail ("cannot read input " + options.input.getFullPathName() + " at sample "
                                      + juce::String (processed));
+
+                    // A mono signal through a stereo-only plug-in: the same signal on both
+                    // channels, which the engine's mono sum reads as the signal itself.
+                    for (int channel = channels; channel < processedChannels; ++channel)
+                        block.copyFrom (channel, 0, block, 0, 0, fromInput);
                 }
 
-                juce::AudioBuffer<float> view (block.getArrayOfWritePointers(), channels, length);
+                juce::AudioBuffer<float> view (block.getArrayOfWritePointers(), processedChannels, length);
                 midi.clear();
                 plugin.processBlock (view, midi);
 
+                const juce::AudioBuffer<float> written (block.getArrayOfWritePointers(), channels, length);
                 const auto skip = static_cast<int> (juce::jlimit<juce::int64> (0, length, latency - processed));
 
-                if (skip < length && ! writer.writeFromAudioSampleBuffer (view, skip, length - skip))
+                if (skip < length && ! writer.writeFromAudioSampleBuffer (written, skip, length - skip))
                     return fail ("cannot write output " + options.output.getFullPathName() + " (disk full?)");
 
                 processed += length;
@@ -173,43 +159,25 @@ namespace kestrine::render
     }
 
     //==============================================================================
-    HostedPlugin::HostedPlugin (std::unique_ptr<juce::AudioPluginInstance> instance)
-        : plugin (std::move (instance)),
-          table (describeParameters (*plugin))
+    HostedPlugin::HostedPlugin (host::PluginFormat formatToUse, std::unique_ptr<juce::AudioPluginInstance> instance,
+                                double sampleRate, int blockSize)
+        : format (formatToUse),
+          plugin (std::move (instance)),
+          table (describeParameters (*plugin)),
+          loadedSampleRate (sampleRate),
+          loadedBlockSize (blockSize)
     {
     }
 
-    std::unique_ptr<HostedPlugin> HostedPlugin::load (const juce::File& bundle, double sampleRate, int blockSize,
-                                                      juce::String& error)
+    std::unique_ptr<HostedPlugin> HostedPlugin::load (host::PluginFormat format, const juce::File& bundle,
+                                                      double sampleRate, int blockSize, juce::String& error)
     {
-        if (! bundle.exists())
-        {
-            error = "plug-in bundle not found: " + bundle.getFullPathName()
-                    + " (build the Kestrine_VST3 target or pass --bundle)";
-            return nullptr;
-        }
-
-        juce::VST3PluginFormat format;
-        juce::OwnedArray<juce::PluginDescription> found;
-        format.findAllTypesForFile (found, bundle.getFullPathName());
-
-        if (found.isEmpty())
-        {
-            error = "no VST3 plug-in could be loaded from " + bundle.getFullPathName();
-            return nullptr;
-        }
-
-        juce::String creationError;
-        auto instance = format.createInstanceFromDescription (*found.getFirst(), sampleRate, blockSize, creationError);
+        auto instance = host::loadPlugin (format, bundle, sampleRate, blockSize, error);
 
         if (instance == nullptr)
-        {
-            error = "cannot create the plug-in from " + bundle.getFullPathName()
-                    + (creationError.isNotEmpty() ? ": " + creationError : juce::String());
             return nullptr;
-        }
 
-        return std::unique_ptr<HostedPlugin> (new HostedPlugin (std::move (instance)));
+        return std::unique_ptr<HostedPlugin> (new HostedPlugin (format, std::move (instance), sampleRate, blockSize));
     }
 
     juce::Result HostedPlugin::setChannelCount (int channels)
@@ -220,10 +188,19 @@ namespace kestrine::render
         layout.inputBuses.add (set);
         layout.outputBuses.add (set);
 
-        if (! plugin->setBusesLayout (layout))
-            return fail ("the plug-in refused a " + channelName (channels) + " bus layout");
+        if (plugin->setBusesLayout (layout))
+        {
+            processedChannels = channels;
+            return juce::Result::ok();
+        }
 
-        return juce::Result::ok();
+        if (channels == 1 && format == host::PluginFormat::lv2)
+        {
+            processedChannels = 2;   // its ports are stereo: the mono signal goes to both
+            return juce::Result::ok();
+        }
+
+        return fail ("the plug-in refused a " + channelName (channels) + " bus layout");
     }
 
     juce::Result HostedPlugin::applySettings (const std::vector<ParameterSetting>& settings)
@@ -240,10 +217,15 @@ namespace kestrine::render
             resolved.push_back (r);
         }
 
-        // On the message thread and before processing starts, the host hands each value to the
-        // plug-in's controller at once, which sets the plug-in's own parameter.
+        // On the message thread and before processing starts, the VST3 host hands each value to
+        // the plug-in's controller at once, which sets the plug-in's own parameter. The LV2 host
+        // sends them in its next process call: preparing delivers them, so that a state saved
+        // next holds them too.
         for (const auto& r : resolved)
             plugin->getParameters()[table[static_cast<size_t> (r.tableIndex)].hostIndex]->setValue (r.normalisedValue);
+
+        if (format == host::PluginFormat::lv2 && ! resolved.empty())
+            host::prepare (*plugin, format, loadedSampleRate, loadedBlockSize);
 
         return juce::Result::ok();
     }
@@ -261,44 +243,31 @@ namespace kestrine::render
 
         const auto size = static_cast<int> (data.getSize());
 
-        if (const auto hostState = juce::AudioProcessor::getXmlFromBinary (data.getData(), size);
-            hostState != nullptr && hostState->hasTagName ("VST3PluginState"))
+        if (format == host::PluginFormat::vst3)
         {
-            plugin->setStateInformation (data.getData(), size);
-            return juce::Result::ok();
+            if (const auto hostState = juce::AudioProcessor::getXmlFromBinary (data.getData(), size);
+                hostState != nullptr && hostState->hasTagName ("VST3PluginState"))
+            {
+                plugin->setStateInformation (data.getData(), size);
+                return juce::Result::ok();
+            }
         }
 
-        if (size < stateHeaderBytes + 1
-            || static_cast<int> (juce::ByteOrder::littleEndianInt (data.getData())) != stateMagic)
+        if (data.getSize() < state::overheadBytes
+            || juce::ByteOrder::littleEndianInt (data.getData()) != state::magicNumber)
             return fail ("state file " + file.getFullPathName() + " is not a Kestrine state block");
 
-        // Hand the block over as the component state, the way a host restores a project.
-        juce::XmlElement wrapper ("VST3PluginState");
-        wrapper.createNewChildElement ("IComponent")->addTextElement (data.toBase64Encoding());
-
-        juce::MemoryBlock hostState;
-        juce::AudioProcessor::copyXmlToBinary (wrapper, hostState);
-        plugin->setStateInformation (hostState.getData(), static_cast<int> (hostState.getSize()));
+        // The block goes to the plug-in the way a host restores a project.
+        host::restoreStateBlock (*plugin, format, data);
         return juce::Result::ok();
     }
 
     juce::Result HostedPlugin::saveState (const juce::File& file)
     {
-        juce::MemoryBlock hostState;
-        plugin->getStateInformation (hostState);
+        const auto block = host::saveStateBlock (*plugin, format);
 
-        juce::MemoryBlock block = hostState;
-
-        if (const auto xml = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), static_cast<int> (hostState.getSize())))
-        {
-            if (const auto* component = xml->getChildByName ("IComponent"))
-            {
-                juce::MemoryBlock componentState;
-
-                if (componentState.fromBase64Encoding (component->getAllSubText()))
-                    block = pluginBlockOf (componentState);
-            }
-        }
+        if (block.isEmpty())
+            return fail ("the plug-in gave no state to write to " + file.getFullPathName());
 
         return writeAtomically (file, [&] (std::unique_ptr<juce::FileOutputStream> stream)
         {
@@ -314,13 +283,7 @@ namespace kestrine::render
 
     void HostedPlugin::prepare (double sampleRate, int blockSize)
     {
-        plugin->setNonRealtime (true);
-        plugin->prepareToPlay (sampleRate, blockSize);
-
-        const auto deadline = juce::Time::getMillisecondCounter() + static_cast<juce::uint32> (latencyWaitMs);
-
-        while (plugin->getLatencySamples() == 0 && juce::Time::getMillisecondCounter() < deadline)
-            juce::MessageManager::getInstance()->runDispatchLoopUntil (2);
+        host::prepare (*plugin, format, sampleRate, blockSize);
     }
 
     //==============================================================================
@@ -405,7 +368,8 @@ namespace kestrine::render
         if (! options.wantsRender())
         {
             // No audio: load the plug-in only to list its parameters or to write a state block.
-            const auto host = HostedPlugin::load (options.bundle, listingSampleRate, options.blockSize, error);
+            const auto host = HostedPlugin::load (options.resolvedPluginFormat(), options.bundle, listingSampleRate,
+                                                  options.blockSize, error);
 
             if (host == nullptr)
                 return fail (error);
@@ -436,7 +400,8 @@ namespace kestrine::render
                 return fail ("cannot write " + options.output.getFullPathName() + " as " + bitsText (options.format)
                              + " WAV at " + juce::String (reader->sampleRate) + " Hz");
 
-            const auto host = HostedPlugin::load (options.bundle, reader->sampleRate, options.blockSize, error);
+            const auto host = HostedPlugin::load (options.resolvedPluginFormat(), options.bundle, reader->sampleRate,
+                                                  options.blockSize, error);
 
             if (host == nullptr)
                 return fail (error);

@@ -11,39 +11,48 @@
 
 namespace kestrine::render
 {
-    /** A plug-in instance loaded from its VST3 bundle, as a DAW loads it. Message thread only. */
+    /** A plug-in instance loaded from its VST3 or LV2 bundle, as a DAW loads it. Message
+        thread only. */
     class HostedPlugin
     {
     public:
-        /** Loads the first plug-in in the bundle, or returns nullptr and sets error. */
-        static std::unique_ptr<HostedPlugin> load (const juce::File& bundle, double sampleRate, int blockSize,
-                                                   juce::String& error);
+        /** Loads Kestrine from the bundle in the given format, or returns nullptr and sets error. */
+        static std::unique_ptr<HostedPlugin> load (host::PluginFormat format, const juce::File& bundle,
+                                                   double sampleRate, int blockSize, juce::String& error);
 
         juce::AudioPluginInstance& instance() noexcept { return *plugin; }
         const std::vector<ParameterInfo>& parameters() const noexcept { return table; }
 
-        /** Sets equal mono (1) or stereo (2) input and output buses. Call before prepare(). */
+        /** Sets up the plug-in for mono (1) or stereo (2) audio. Call before prepare(). */
         juce::Result setChannelCount (int channels);
+
+        /** The channels to hand to processBlock: 2 when a mono signal goes through a plug-in
+            that offers stereo only (the LV2), the signal's own count otherwise. */
+        int processingChannels() const noexcept { return processedChannels; }
 
         /** Checks every request first and changes nothing unless all of them are valid. */
         juce::Result applySettings (const std::vector<ParameterSetting>& settings);
 
-        /** Loads a state block: the plug-in's own block (as --save-state writes it) or a state
-            saved by a JUCE-based host through getStateInformation. */
+        /** Loads a state block: the plug-in's own block (as --save-state writes it), or for a
+            VST3 a state saved by a JUCE-based host through getStateInformation. */
         juce::Result loadState (const juce::File& file);
 
         /** Writes the plug-in's own state block, atomically. */
         juce::Result saveState (const juce::File& file);
 
-        /** Prepares for offline processing and waits (briefly) for the plug-in to report its
-            latency, which the VST3 wrapper announces on its own message loop. */
+        /** Prepares for offline processing, with every setting in effect and the latency
+            reported. */
         void prepare (double sampleRate, int blockSize);
 
     private:
-        explicit HostedPlugin (std::unique_ptr<juce::AudioPluginInstance>);
+        HostedPlugin (host::PluginFormat, std::unique_ptr<juce::AudioPluginInstance>, double sampleRate, int blockSize);
 
+        host::PluginFormat format;
         std::unique_ptr<juce::AudioPluginInstance> plugin;
         std::vector<ParameterInfo> table;
+        double loadedSampleRate;
+        int loadedBlockSize;
+        int processedChannels = 2;
     };
 
     /** What a completed run did, for the caller to print. */
