@@ -1,5 +1,7 @@
 // Walks the bundle's VST3 factory through the interface headers that JUCE ships, the way a
 // host's scanner does, without JUCE's hosting layer in between.
+#include "Vst3ParameterId.h"
+
 #include <pluginterfaces/base/ipluginbase.h>
 #include <pluginterfaces/vst/ivstaudioprocessor.h>
 #include <pluginterfaces/vst/ivstcomponent.h>
@@ -216,14 +218,6 @@ namespace
         return std::u16string (reinterpret_cast<const char16_t*> (chars));
     }
 
-    uint32 hashedParameterId (const char* id)
-    {
-        uint32 hash = 0;
-        for (auto* c = id; *c != 0; ++c)
-            hash = hash * 31 + static_cast<uint32> (static_cast<unsigned char> (*c));
-        return hash & 0x7fffffff;
-    }
-
     constexpr int32 fourCharCode (const char (&code)[5])
     {
         return static_cast<int32> ((static_cast<uint32> (code[0]) << 24) | (static_cast<uint32> (code[1]) << 16)
@@ -308,7 +302,7 @@ TEST (Factory, ControllerOffersFourteenParametersOneUnitAndOneProgram)
 
             if (i < 13)
             {
-                EXPECT_EQ (info.id, hashedParameterId (ids[i])) << ids[i];
+                EXPECT_EQ (info.id, kestrine::vst3ParameterId (ids[i])) << ids[i];
                 EXPECT_NE (info.flags & Vst::ParameterInfo::kCanAutomate, 0) << ids[i];
             }
             else

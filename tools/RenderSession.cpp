@@ -1,13 +1,18 @@
 #include "RenderSession.h"
 
+#include "StateBlock.h"
+
 #include <juce_audio_formats/juce_audio_formats.h>
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string_view>
 
 namespace kestrine::render
 {
     namespace
     {
-        constexpr int stateMagic = 0x21324356;          // first four bytes of the plug-in's state block
-        constexpr int stateHeaderBytes = 8;              // magic and text length
         constexpr int latencyWaitMs = 2000;              // how long to wait for the latency report
         constexpr double listingSampleRate = 48000.0;    // for runs that render nothing
 
@@ -81,24 +86,34 @@ namespace kestrine::render
             return writer;
         }
 
+        /** The text of the plug-in's own block in a state read from outside, when it is one that
+            the plug-in reads; through the plug-in's own check of the header. */
+        std::optional<std::string_view> stateTextOf (const juce::MemoryBlock& data)
+        {
+            if (data.getSize() > static_cast<size_t> (std::numeric_limits<int>::max()))
+                return std::nullopt;
+
+            const auto text = kestrine::state::extractText (data.getData(), static_cast<int> (data.getSize()));
+            return text.has_value() && ! text->empty() ? text : std::nullopt;
+        }
+
         /** The plug-in's own block inside the component state that its VST3 wrapper writes, which
-            appends a trailer of its own; the whole state when the block is not recognised. */
+            appends a trailer of its own, written again through the plug-in's own encoding; the
+            whole state when the block is not recognised. */
         juce::MemoryBlock pluginBlockOf (const juce::MemoryBlock& componentState)
         {
-            const auto size = static_cast<juce::int64> (componentState.getSize());
+            const auto text = stateTextOf (componentState);
 
-            if (size >= stateHeaderBytes + 1)
-            {
-                const auto* bytes = static_cast<const char*> (componentState.getData());
-                const auto magic = static_cast<int> (juce::ByteOrder::littleEndianInt (bytes));
-                const auto textLength = static_cast<juce::int64> (static_cast<juce::int32> (juce::ByteOrder::littleEndianInt (bytes + 4)));
-                const auto blockSize = stateHeaderBytes + textLength + 1;
+            // The text ends at the block's terminating zero, which must be there.
+            if (! text.has_value() || kestrine::state::headerBytes + text->size() >= componentState.getSize()
+                || componentState[kestrine::state::headerBytes + text->size()] != 0)
+                return componentState;
 
-                if (magic == stateMagic && textLength > 0 && blockSize <= size)
-                    return { bytes, static_cast<size_t> (blockSize) };
-            }
-
-            return componentState;
+            const auto header = kestrine::state::encodeHeader (static_cast<std::uint32_t> (text->size()));
+            juce::MemoryBlock block (header.data(), header.size());
+            block.append (text->data(), text->size());
+            block.append ("", 1);
+            return block;
         }
 
         juce::String channelName (int channels)
@@ -268,8 +283,7 @@ namespace kestrine::render
             return juce::Result::ok();
         }
 
-        if (size < stateHeaderBytes + 1
-            || static_cast<int> (juce::ByteOrder::littleEndianInt (data.getData())) != stateMagic)
+        if (! stateTextOf (data).has_value())
             return fail ("state file " + file.getFullPathName() + " is not a Kestrine state block");
 
         // Hand the block over as the component state, the way a host restores a project.
