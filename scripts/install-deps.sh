@@ -10,6 +10,7 @@ packages=(
     juce-modules-source                       # JUCE 7 modules, its CMake package and juceaide
     libflac-dev libpng-dev libjpeg-dev zlib1g-dev   # the codecs JUCE takes from the system
     libcurl4-gnutls-dev                       # the update notice's HTTPS request
+    libcli11-dev                              # kestrine-render's command line (header-only)
     libfreetype-dev libfontconfig-dev fonts-dejavu-core   # text in the editor and the demo picture
     libasound2-dev
     libx11-dev libxext-dev libxinerama-dev libxrandr-dev libxcursor-dev libxrender-dev libxcomposite-dev
