@@ -83,7 +83,7 @@ namespace kestrine::render
             {
                 const auto index = first + i;
                 const auto value = index < samples.getNumSamples() ? data[index] : 0.0f;
-                const juce::Point<float> point { area.getX() + i * step,
+                const juce::Point<float> point { area.getX() + static_cast<float> (i) * step,
                                                  area.getCentreY() - juce::jlimit (-1.2f, 1.2f, value) * unitHeight };
 
                 if (i == 0)
@@ -106,7 +106,7 @@ namespace kestrine::render
                 g.drawHorizontalLine (juce::roundToInt (area.getCentreY() - level * unitHeight), area.getX(), area.getRight());
 
             for (int tick = 0; tick <= 10; ++tick)
-                g.drawVerticalLine (juce::roundToInt (area.getX() + area.getWidth() * tick / 10.0f), area.getY(), area.getBottom());
+                g.drawVerticalLine (juce::roundToInt (area.getX() + area.getWidth() * static_cast<float> (tick) / 10.0f), area.getY(), area.getBottom());
 
             g.setColour (juce::Colour (0xff4a5a70));
             g.drawHorizontalLine (juce::roundToInt (area.getCentreY()), area.getX(), area.getRight());
