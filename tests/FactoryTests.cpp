@@ -108,7 +108,7 @@ TEST (Factory, InformationAndClassesAreTheIdentity)
     ASSERT_NE (factory, nullptr);
 
     PFactoryInfo info {};
-    std::memset (&info, 0x5A, sizeof (info));   // every unused byte must be overwritten with zero
+    std::memset (static_cast<void*> (&info), 0x5A, sizeof (info));   // every unused byte must be overwritten with zero
     ASSERT_EQ (factory->getFactoryInfo (&info), kResultOk);
     expectPaddedText (info.vendor, "Morvane Audio", "vendor");
     expectPaddedText (info.url, "https://www.morvane-audio.com", "url");
@@ -128,7 +128,7 @@ TEST (Factory, InformationAndClassesAreTheIdentity)
     for (int32 i = 0; i < 2; ++i)
     {
         PClassInfo2 c {};
-        std::memset (&c, 0x5A, sizeof (c));
+        std::memset (static_cast<void*> (&c), 0x5A, sizeof (c));
         ASSERT_EQ (factory2->getClassInfo2 (i, &c), kResultOk);
 
         EXPECT_TRUE (sameId (c.cid, *ids[i])) << "class " << i;
