@@ -166,7 +166,6 @@ private:
     // the high-resolution timer thread within its next tick.
     std::atomic<bool> curveRequested { false };
 
-    juce::AudioParameterChoice* backColorParameter = nullptr;
     std::array<std::atomic<float>*, ParameterIds::all.size()> parameterValues {};
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (CompressorAudioProcessor)
