@@ -11,6 +11,7 @@ packages=(
     libflac-dev libpng-dev libjpeg-dev zlib1g-dev   # the codecs JUCE takes from the system
     libcurl4-gnutls-dev                       # the update notice's HTTPS request
     libexpat1-dev                             # the XML parser that reads a saved state
+    libcli11-dev                              # kestrine-render's command line (header-only)
     libfreetype-dev libfontconfig-dev fonts-dejavu-core   # text in the editor and the demo picture
     libasound2-dev libjack-jackd2-dev            # the standalone application's ALSA and JACK audio
     libx11-dev libxext-dev libxinerama-dev libxrandr-dev libxcursor-dev libxrender-dev libxcomposite-dev

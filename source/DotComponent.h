@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/HandleLayout.h"
+#include "editor/HandleLayout.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 

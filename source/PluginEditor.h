@@ -4,7 +4,7 @@
 #include "OtherLookAndFeel.h"
 #include "PluginProcessor.h"
 #include "UpdateNotice.h"
-#include "engine/DisplayGeometry.h"
+#include "editor/DisplayGeometry.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 #include <juce_gui_basics/juce_gui_basics.h>

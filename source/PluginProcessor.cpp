@@ -80,9 +80,6 @@ CompressorAudioProcessor::CompressorAudioProcessor()
         parameters.addParameterListener (ParameterIds::all[i], this);
     }
 
-    backColorParameter = dynamic_cast<juce::AudioParameterChoice*> (parameters.getParameter ("backColor"));
-    jassert (backColorParameter != nullptr);
-
     juce::Timer::startTimer (firstRefreshDelayMs);
     juce::HighResolutionTimer::startTimer (hiResTimerPeriodMs);
 }

@@ -204,7 +204,6 @@ private:
     // the high-resolution timer thread within its next tick.
     std::atomic<bool> curveRequested { false };
 
-    juce::AudioParameterChoice* backColorParameter = nullptr;
     std::array<juce::RangedAudioParameter*, ParameterIds::all.size()> parameterObjects {};
     std::array<std::atomic<float>*, ParameterIds::all.size()> parameterValues {};
 

@@ -152,8 +152,8 @@ struct UpdateNotice::Request
 
         juce::MessageManager::callAsync ([self, labelText]
         {
-            if (auto* receiver = self->owner)
-                receiver->deliver (labelText);
+            if (auto* notice = self->owner)
+                notice->deliver (labelText);
         });
     }
 

@@ -11,7 +11,8 @@
 // Nothing here touches the network or the framework, so all of it can be tested directly.
 namespace kestrine
 {
-    constexpr std::string_view ownVersion = "2.5.0";
+    /** The plug-in's own version, from the build (the project's version). */
+    constexpr std::string_view ownVersion = KESTRINE_VERSION;
 
     /** What a fetch that did not succeed counts as: never newer than any release. */
     constexpr std::string_view fallbackVersion = "1.0.0";

@@ -20,7 +20,7 @@ namespace
 {
     using Editor = CompressorAudioProcessorEditor;
 
-    constexpr int panelX = 20, panelY = 80, panelW = 800, panelH = 400, baseline = 280;
+    constexpr int panelX = 20, panelY = 80, panelH = 400, baseline = 280;
 
     int channelDistance (juce::Colour a, juce::Colour b)
     {

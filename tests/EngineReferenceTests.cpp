@@ -137,8 +137,10 @@ namespace
                     ASSERT_TRUE (test::sameBits (left[k], refLeft[k]))
                         << "left sample " << position + i << ": " << left[k] << " vs " << refLeft[k];
                     if (stereo)
+                    {
                         ASSERT_TRUE (test::sameBits (right[k], refRight[k]))
                             << "right sample " << position + i << ": " << right[k] << " vs " << refRight[k];
+                    }
                 }
 
                 if (refreshed)

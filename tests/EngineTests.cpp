@@ -90,11 +90,15 @@ TEST (CycleCapture, SinesAreCapturedOncePerPeriodWithTheCycleOneSampleShort)
             EXPECT_EQ (captures[k].peak, expectedPeak (input, captures[k]));
             EXPECT_LE (captures[k].peak, 1.0f);
             if (k > 0)
+            {
                 EXPECT_EQ (captures[k].at - captures[k - 1].at, c.spacing);
+            }
         }
 
         if (c.amplitude > 1.0)
+        {
             EXPECT_EQ (captures.front().peak, 1.0f);
+        }
     }
 }
 

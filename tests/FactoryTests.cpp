@@ -1,5 +1,7 @@
 // Walks the bundle's VST3 factory through the interface headers that JUCE ships, the way a
 // host's scanner does, without JUCE's hosting layer in between.
+#include "Vst3ParameterId.h"
+
 #include <pluginterfaces/base/ipluginbase.h>
 #include <pluginterfaces/vst/ivstaudioprocessor.h>
 #include <pluginterfaces/vst/ivstcomponent.h>
@@ -116,7 +118,7 @@ TEST (Factory, InformationAndClassesAreTheIdentity)
     ASSERT_NE (factory, nullptr);
 
     PFactoryInfo info {};
-    std::memset (&info, 0x5A, sizeof (info));   // every unused byte must be overwritten with zero
+    std::memset (static_cast<void*> (&info), 0x5A, sizeof (info));   // every unused byte must be overwritten with zero
     ASSERT_EQ (factory->getFactoryInfo (&info), kResultOk);
     expectPaddedText (info.vendor, "Morvane Audio", "vendor");
     expectPaddedText (info.url, "https://www.morvane-audio.com", "url");
@@ -136,7 +138,7 @@ TEST (Factory, InformationAndClassesAreTheIdentity)
     for (int32 i = 0; i < 2; ++i)
     {
         PClassInfo2 c {};
-        std::memset (&c, 0x5A, sizeof (c));
+        std::memset (static_cast<void*> (&c), 0x5A, sizeof (c));
         ASSERT_EQ (factory2->getClassInfo2 (i, &c), kResultOk);
 
         EXPECT_TRUE (sameId (c.cid, *ids[i])) << "class " << i;
@@ -226,14 +228,6 @@ namespace
         return std::u16string (reinterpret_cast<const char16_t*> (chars));
     }
 
-    uint32 hashedParameterId (const char* id)
-    {
-        uint32 hash = 0;
-        for (auto* c = id; *c != 0; ++c)
-            hash = hash * 31 + static_cast<uint32> (static_cast<unsigned char> (*c));
-        return hash & 0x7fffffff;
-    }
-
     constexpr int32 fourCharCode (const char (&code)[5])
     {
         return static_cast<int32> ((static_cast<uint32> (code[0]) << 24) | (static_cast<uint32> (code[1]) << 16)
@@ -318,7 +312,7 @@ TEST (Factory, ControllerOffersFourteenParametersOneUnitAndOneProgram)
 
             if (i < 13)
             {
-                EXPECT_EQ (info.id, hashedParameterId (ids[i])) << ids[i];
+                EXPECT_EQ (info.id, kestrine::vst3ParameterId (ids[i])) << ids[i];
                 EXPECT_NE (info.flags & Vst::ParameterInfo::kCanAutomate, 0) << ids[i];
             }
             else

@@ -1,6 +1,6 @@
 #include "DotComponent.h"
-#include "engine/DisplayGeometry.h"
-#include "engine/HandleLayout.h"
+#include "editor/DisplayGeometry.h"
+#include "editor/HandleLayout.h"
 
 #include <gtest/gtest.h>
 

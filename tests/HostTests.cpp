@@ -1,21 +1,11 @@
 #include "PluginHost.h"
 #include "TestHelpers.h"
+#include "Vst3ParameterId.h"
 
 #include <gtest/gtest.h>
 
 using namespace kestrine::test;
 using namespace std::chrono_literals;
-
-namespace
-{
-    juce::uint32 vst3ParameterId (const char* id)
-    {
-        juce::uint32 hash = 0;
-        for (auto* c = id; *c != 0; ++c)
-            hash = hash * 31 + static_cast<juce::uint32> (static_cast<unsigned char> (*c));
-        return hash & 0x7fffffff;
-    }
-}
 
 TEST (Host, ScansTheBundleUnderItsIdentity)
 {
@@ -53,7 +43,7 @@ TEST (Host, SeesTheParametersLatencyLayoutsAndProgramsADawSees)
         EXPECT_EQ (parameters[i]->getName (64), names[i]);
         auto* hosted = dynamic_cast<juce::HostedAudioProcessorParameter*> (parameters[i]);
         ASSERT_NE (hosted, nullptr);
-        EXPECT_EQ (hosted->getParameterID(), juce::String (vst3ParameterId (ids[i]))) << ids[i];
+        EXPECT_EQ (hosted->getParameterID(), juce::String (kestrine::vst3ParameterId (ids[i]))) << ids[i];
         EXPECT_TRUE (parameters[i]->isAutomatable());
     }
 

@@ -61,6 +61,14 @@ namespace
     };
 }
 
+// <new> declares the sized forms only where sized deallocation is on, which clang leaves off.
+#if ! defined (__cpp_sized_deallocation)
+void operator delete (void* p, std::size_t) noexcept;
+void operator delete[] (void* p, std::size_t) noexcept;
+void operator delete (void* p, std::size_t, std::align_val_t) noexcept;
+void operator delete[] (void* p, std::size_t, std::align_val_t) noexcept;
+#endif
+
 void* operator new (std::size_t size)                                          { return allocate (size); }
 void* operator new[] (std::size_t size)                                        { return allocate (size); }
 void* operator new (std::size_t size, const std::nothrow_t&) noexcept          { try { return allocate (size); } catch (...) { return nullptr; } }

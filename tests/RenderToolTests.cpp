@@ -89,7 +89,7 @@ namespace
             {
                 const auto t = static_cast<float> (i) / 48000.0f;
                 const auto envelope = std::exp (-1.5f * t);
-                signal.setSample (c, i, envelope * (0.6f * std::sin (2.0f * 3.14159265f * (110.0f + 55.0f * c) * t)
+                signal.setSample (c, i, envelope * (0.6f * std::sin (2.0f * 3.14159265f * (110.0f + 55.0f * static_cast<float> (c)) * t)
                                                     + 0.3f * std::sin (2.0f * 3.14159265f * 733.0f * t))
                                             + 0.02f * (random.nextFloat() - 0.5f));
             }

@@ -1,6 +1,7 @@
 #include "Demo.h"
 
-#include "EditorPicture.h"
+#include "EditorSnapshot.h"
+#include "PluginEditor.h"
 
 #include <array>
 #include <cmath>
@@ -19,6 +20,8 @@ namespace kestrine::render
         constexpr double dampSeconds = 0.08;       // a note is damped as the next chord comes in
         constexpr double highestPartialHz = 6000.0;
         constexpr float demoPeak = 0.5f;
+        constexpr int pictureBlockSize = 512;
+        constexpr int editorSettleMs = 100;        // for the editor's timer to see the processed blocks
 
         constexpr int notesPerChord = 4;
         using Chord = std::array<double, notesPerChord>;
@@ -80,7 +83,7 @@ namespace kestrine::render
             {
                 const auto index = first + i;
                 const auto value = index < samples.getNumSamples() ? data[index] : 0.0f;
-                const juce::Point<float> point { area.getX() + i * step,
+                const juce::Point<float> point { area.getX() + static_cast<float> (i) * step,
                                                  area.getCentreY() - juce::jlimit (-1.2f, 1.2f, value) * unitHeight };
 
                 if (i == 0)
@@ -103,7 +106,7 @@ namespace kestrine::render
                 g.drawHorizontalLine (juce::roundToInt (area.getCentreY() - level * unitHeight), area.getX(), area.getRight());
 
             for (int tick = 0; tick <= 10; ++tick)
-                g.drawVerticalLine (juce::roundToInt (area.getX() + area.getWidth() * tick / 10.0f), area.getY(), area.getBottom());
+                g.drawVerticalLine (juce::roundToInt (area.getX() + area.getWidth() * static_cast<float> (tick) / 10.0f), area.getY(), area.getBottom());
 
             g.setColour (juce::Colour (0xff4a5a70));
             g.drawHorizontalLine (juce::roundToInt (area.getCentreY()), area.getX(), area.getRight());
@@ -118,6 +121,42 @@ namespace kestrine::render
             g.drawText (juce::String (startMs + lengthMs, 1) + " ms", area.reduced (8.0f, 4.0f), juce::Justification::bottomRight);
             g.drawText ("+0.5", area.withHeight (unitHeight).reduced (8.0f, 0.0f).translated (0.0f, area.getHeight() / 2 - unitHeight * 0.5f - 8.0f),
                         juce::Justification::topRight);
+        }
+
+        /** Writes editor.png into the demo folder: the plug-in's editor after the demo input
+            has run through the processor with the demo's settings, the window open while the
+            audio runs so that it shows the last captured cycle, as a user would see it. Returns
+            the file it wrote, or a default File when it wrote none; a failure does not fail
+            the demo. Message thread only. */
+        juce::File writeEditorPicture (const juce::File& outputFolder, const RenderOptions& demoRender)
+        {
+            juce::AudioBuffer<float> audio;
+            double sampleRate = 0.0;
+
+            if (readAudioFile (demoRender.input, audio, sampleRate).failed() || audio.getNumChannels() != 2)
+                return {};
+
+            CompressorAudioProcessor processor;
+
+            for (const auto& setting : demoRender.settings)
+                if (auto* parameter = processor.parameters.getParameter (setting.identifier))
+                    parameter->setValueNotifyingHost (parameter->convertTo0to1 (setting.valueText.getFloatValue()));
+
+            processor.prepareToPlay (sampleRate, pictureBlockSize);
+
+            CompressorAudioProcessorEditor editor (processor);
+            juce::MidiBuffer midi;
+
+            for (int start = 0; start + pictureBlockSize <= audio.getNumSamples(); start += pictureBlockSize)
+            {
+                juce::AudioBuffer<float> block (audio.getArrayOfWritePointers(), 2, start, pictureBlockSize);
+                processor.processBlock (block, midi);
+            }
+
+            juce::MessageManager::getInstance()->runDispatchLoopUntil (editorSettleMs);
+
+            const auto file = outputFolder.getChildFile ("editor.png");
+            return writeEditorSnapshot (editor, file) ? file : juce::File();
         }
 
         juce::String settingsText (const std::vector<ParameterSetting>& settings)

@@ -1,6 +1,7 @@
 #include "ParameterTable.h"
 
 #include "PluginProcessor.h"
+#include "Vst3ParameterId.h"
 
 #include <cerrno>
 #include <cmath>
@@ -72,11 +73,6 @@ namespace kestrine::render
         }
     }
 
-    juce::uint32 vst3ParameterId (const juce::String& identifier) noexcept
-    {
-        return static_cast<juce::uint32> (identifier.hashCode()) & 0x7fffffffu;
-    }
-
     std::vector<ParameterInfo> describeParameters (juce::AudioPluginInstance& plugin)
     {
         std::vector<ParameterInfo> table;
@@ -96,7 +92,7 @@ namespace kestrine::render
             const auto lv2Prefix = juce::String ("des:") + JucePlugin_LV2URI + ":";
 
             for (const auto* identifier : ParameterIds::all)
-                if (hosted != nullptr && (hosted->getParameterID() == juce::String (vst3ParameterId (identifier))
+                if (hosted != nullptr && (hosted->getParameterID() == juce::String (kestrine::vst3ParameterId (identifier))
                                           || hosted->getParameterID() == lv2Prefix + identifier))
                     info.identifier = identifier;
 

@@ -30,10 +30,6 @@ namespace kestrine::render
         bool ok() const noexcept { return error.isEmpty(); }
     };
 
-    /** The VST3 parameter ID that the plug-in wrapper derives from a parameter identifier:
-        the identifier's 31-based string hash with the top bit cleared. */
-    juce::uint32 vst3ParameterId (const juce::String& identifier) noexcept;
-
     /** Maps the hosted instance's parameters back to their identifiers (through their VST3
         IDs) and reads their plain ranges from the plug-in's own value texts. */
     std::vector<ParameterInfo> describeParameters (juce::AudioPluginInstance& plugin);

@@ -4,6 +4,11 @@
 
 #include <juce_audio_formats/juce_audio_formats.h>
 
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string_view>
+
 namespace kestrine::render
 {
     namespace

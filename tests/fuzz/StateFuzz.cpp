@@ -126,6 +126,10 @@ namespace
     }
 }
 
+// The entry points that libFuzzer's driver calls.
+extern "C" int LLVMFuzzerInitialize (int*, char***);
+extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size);
+
 extern "C" int LLVMFuzzerInitialize (int*, char***)
 {
     // The runtime is shut down by hand at exit, after the harness and before the framework's

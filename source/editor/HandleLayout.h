@@ -1,6 +1,6 @@
 #pragma once
 
-#include "EngineConstants.h"
+#include "engine/EngineConstants.h"
 
 #include <array>
 
