@@ -1,6 +1,7 @@
 #include "MirrorChecks.h"
 #include "PluginEditor.h"
 #include "PluginProcessor.h"
+#include "StateBlock.h"
 #include "TestHelpers.h"
 
 #include <gtest/gtest.h>
@@ -92,13 +93,10 @@ namespace
     /** A saved-state block around the given text: magic number, length, text, zero byte. */
     std::vector<char> stateBlock (const std::string& text)
     {
-        const auto length = static_cast<std::uint32_t> (text.size());
-        const std::uint8_t header[] = { 0x56, 0x43, 0x32, 0x21,
-                                        static_cast<std::uint8_t> (length), static_cast<std::uint8_t> (length >> 8),
-                                        static_cast<std::uint8_t> (length >> 16), static_cast<std::uint8_t> (length >> 24) };
-        std::vector<char> block (std::begin (header), std::end (header));
-        block.insert (block.end(), text.begin(), text.end());
-        block.push_back (0);
+        const auto header = kestrine::state::encodeHeader (static_cast<std::uint32_t> (text.size()));
+        std::vector<char> block (header.size() + text.size() + 1, 0);
+        std::memcpy (block.data(), header.data(), header.size());
+        std::memcpy (block.data() + header.size(), text.data(), text.size());
         return block;
     }
 

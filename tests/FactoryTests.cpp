@@ -623,8 +623,8 @@ TEST (Factory, AHandleDragIsOneEditOfEachOfItsParametersThroughTheWrapper)
             return true;
         };
 
-        const auto frequency2 = hashedParameterId ("frequency2");
-        const auto amplitude2 = hashedParameterId ("amplitude2");
+        const auto frequency2 = kestrine::vst3ParameterId ("frequency2");
+        const auto amplitude2 = kestrine::vst3ParameterId ("amplitude2");
         const auto performs = [&] (Vst::ParamID id)
         {
             const auto edits = host.edits (id);

@@ -441,8 +441,10 @@ TEST (Formats, Vst3AndLv2RenderTheSameSamples)
         EXPECT_TRUE (audible) << "the settings must change the sound, or the comparison proves little";
 
         if (channels == 1)
+        {
             for (int i = 0; i < frames; ++i)
                 ASSERT_EQ (throughLv2.getSample (1, i), throughLv2.getSample (0, i)) << i;
+        }
     }
 }
 
