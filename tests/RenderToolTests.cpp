@@ -17,10 +17,11 @@ namespace
 {
     constexpr int latency = 1600;
     const juce::File someBundle ("/opt/Kestrine.vst3");
+    const juce::File someLv2Bundle ("/opt/Kestrine.lv2");
 
     ParsedCommandLine parse (const juce::StringArray& arguments)
     {
-        return parseCommandLine (arguments, someBundle);
+        return parseCommandLine (arguments, { someBundle, someLv2Bundle });
     }
 
     /** The Kestrine parameters as the bundle presents them, written out by hand. */
@@ -251,6 +252,10 @@ TEST (RenderCommandLine, RefusesBadCommandLinesWithAMessageNamingTheFault)
         { { "--float=yes", "a.wav", "b.wav" },                   "--float takes no value" },
         { { "--demo", "d", "a.wav" },                            "--demo writes its own input" },
         { { "--demo", "d", "--set", "drywet=0" },                "--demo uses its own settings" },
+        { { "--format", "vst2", "a.wav", "b.wav" },              "--format must be vst3 or lv2, got \"vst2\"" },
+        { { "a.wav", "b.wav", "--format" },                      "--format needs vst3 or lv2" },
+        { { "--format", "lv2", "--bundle", "/x/K.vst3", "a.wav", "b.wav" }, "--format lv2 does not fit /x/K.vst3, which is a VST3 bundle" },
+        { { "--bundle", "/x/K.lv2", "--format", "VST3", "a.wav", "b.wav" }, "--format vst3 does not fit /x/K.lv2, which is an LV2 bundle" },
     };
 
     for (const auto& c : cases)
@@ -260,6 +265,37 @@ TEST (RenderCommandLine, RefusesBadCommandLinesWithAMessageNamingTheFault)
         EXPECT_TRUE (parsed.error.contains (c.expected)) << c.arguments.joinIntoString (" ") << " -> " << parsed.error;
         EXPECT_FALSE (parsed.error.containsAnyOf ("\r\n")) << parsed.error;
     }
+}
+
+TEST (RenderCommandLine, TheFormatComesFromTheOptionElseTheBundlesExtensionElseVst3)
+{
+    using kestrine::host::PluginFormat;
+    const struct { juce::StringArray arguments; PluginFormat format; juce::File bundle; } cases[] = {
+        { {},                                               PluginFormat::vst3, someBundle },
+        { { "--format", "lv2" },                            PluginFormat::lv2,  someLv2Bundle },   // this build's LV2
+        { { "--format", "VST3" },                           PluginFormat::vst3, someBundle },
+        { { "--bundle", "/x/K.lv2" },                       PluginFormat::lv2,  juce::File ("/x/K.lv2") },
+        { { "--bundle", "/x/K.vst3" },                      PluginFormat::vst3, juce::File ("/x/K.vst3") },
+        { { "--bundle", "/x/K.lv2", "--format", "lv2" },    PluginFormat::lv2,  juce::File ("/x/K.lv2") },
+        { { "--bundle", "/x/plugin", "--format", "lv2" },   PluginFormat::lv2,  juce::File ("/x/plugin") },
+        { { "--bundle", "/x/plugin" },                      PluginFormat::vst3, juce::File ("/x/plugin") },
+        { { "--format", "vst3", "--format", "lv2" },        PluginFormat::lv2,  someLv2Bundle },   // the last one counts
+    };
+
+    for (const auto& c : cases)
+    {
+        auto arguments = c.arguments;
+        arguments.addArray ({ "in.wav", "out.wav" });
+        const auto parsed = parse (arguments);
+        ASSERT_TRUE (parsed.ok()) << arguments.joinIntoString (" ") << ": " << parsed.error;
+        EXPECT_EQ (parsed.options.resolvedPluginFormat(), c.format) << arguments.joinIntoString (" ");
+        EXPECT_EQ (parsed.options.bundle, c.bundle) << arguments.joinIntoString (" ");
+    }
+
+    // The demo loads whichever bundle the options name.
+    const auto demo = parse ({ "--demo", "d", "--format", "lv2" });
+    ASSERT_TRUE (demo.ok()) << demo.error;
+    EXPECT_EQ (demo.options.bundle, someLv2Bundle);
 }
 
 TEST (RenderParameters, ResolvesPlainValuesByIdentifierOrName)
@@ -581,19 +617,42 @@ TEST_F (RenderTool, AnLv2BundleRendersAndSavesWhatTheVst3Does)
         EXPECT_EQ (largestDifference (vst3Out, read (file ("crossed.wav"))), 0.0f);
     }
 
+    // --format lv2 alone loads this build's LV2; with a bundle whose name has no extension it
+    // says how to load it.
+    const auto linked = file ("KestrineLink");
+    ASSERT_TRUE (juce::File (KESTRINE_LV2_BUNDLE_PATH).createSymbolicLink (linked, true));
+
+    for (const auto& bundleArguments : { juce::StringArray { "--format", "lv2" },
+                                         juce::StringArray { "--format", "lv2", "--bundle", linked.getFullPathName() } })
+    {
+        auto arguments = settings;
+        arguments.addArray ({ file ("in.wav").getFullPathName(), file ("chosen.wav").getFullPathName() });
+        arguments.addArray (bundleArguments);
+        const auto chosen = runTool (arguments);
+        ASSERT_EQ (chosen.exitCode, 0) << arguments.joinIntoString (" ") << ": " << chosen.output;
+        EXPECT_EQ (largestDifference (read (file ("vst3.wav")), read (file ("chosen.wav"))), 0.0f) << arguments.joinIntoString (" ");
+    }
+
     const auto emptyBundle = file ("Empty.lv2");
     ASSERT_TRUE (emptyBundle.createDirectory());
     const auto in = file ("in.wav").getFullPathName();
     const auto out = file ("out.wav").getFullPathName();
-    const struct { juce::StringArray arguments; const char* expected; } failures[] = {
-        { { in, out, "--bundle", file ("Nowhere.lv2").getFullPathName() }, "LV2 plug-in bundle not found" },
-        { { in, out, "--bundle", emptyBundle.getFullPathName() },          "no LV2 plug-in could be loaded" },
+    const auto vst3 = kestrine::test::builtBundle().getFullPathName();
+    const struct { juce::StringArray arguments; int exitCode; const char* expected; } failures[] = {
+        { { in, out, "--bundle", file ("Nowhere.lv2").getFullPathName() },                1, "LV2 plug-in bundle not found" },
+        { { in, out, "--bundle", emptyBundle.getFullPathName() },                         1, "no LV2 plug-in could be loaded" },
+        { { in, out, "--format", "lv2", "--bundle", file ("Nowhere").getFullPathName() }, 1, "LV2 plug-in bundle not found" },
+        { { in, out, "--format", "lv2", "--bundle", in },                                 1, "it holds no manifest.ttl naming" },
+        { { in, out, "--format", "vst3", "--bundle", linked.getFullPathName() },          1, "it is not a .vst3 bundle" },
+        { { in, out, "--format", "lv2", "--bundle", vst3 },                               2, "which is a VST3 bundle" },
+        { { in, out, "--format", "vst3", "--bundle", lv2 },                               2, "which is an LV2 bundle" },
+        { { in, out, "--format", "au" },                                                  2, "--format must be vst3 or lv2" },
     };
 
     for (const auto& f : failures)
     {
         const auto run = runTool (f.arguments);
-        EXPECT_EQ (run.exitCode, 1) << run.output;
+        EXPECT_EQ (run.exitCode, f.exitCode) << f.arguments.joinIntoString (" ") << ": " << run.output;
         EXPECT_TRUE (run.output.startsWith ("kestrine-render: ") && run.output.contains (f.expected)) << run.output;
         EXPECT_EQ (run.output.trimEnd().indexOfAnyOf ("\r\n"), -1) << "more than one line: " << run.output;
         EXPECT_FALSE (file ("out.wav").exists());

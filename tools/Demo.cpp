@@ -282,6 +282,7 @@ namespace kestrine::render
         render.input = inputFile;
         render.output = outputFile;
         render.bundle = options.bundle;
+        render.pluginFormat = options.pluginFormat;
         render.blockSize = options.blockSize;
         render.settings = demoSettings();
 

@@ -93,8 +93,9 @@ int main (int argc, char* argv[])
     for (int i = 1; i < argc; ++i)
         arguments.add (juce::String::fromUTF8 (argv[i]));
 
-    const juce::File defaultBundle (KESTRINE_DEFAULT_BUNDLE);
-    const auto parsed = kestrine::render::parseCommandLine (arguments, defaultBundle);
+    const kestrine::render::DefaultBundles defaultBundles { juce::File (KESTRINE_DEFAULT_BUNDLE),
+                                                            juce::File (KESTRINE_DEFAULT_LV2_BUNDLE) };
+    const auto parsed = kestrine::render::parseCommandLine (arguments, defaultBundles);
 
     if (! parsed.ok())
     {
@@ -106,7 +107,7 @@ int main (int argc, char* argv[])
 
     if (options.showHelp)
     {
-        std::cout << kestrine::render::helpText (defaultBundle);
+        std::cout << kestrine::render::helpText (defaultBundles);
         return 0;
     }
 

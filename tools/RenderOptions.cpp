@@ -15,11 +15,11 @@ namespace kestrine::render
 
         constexpr const char* usage =
             "Usage: kestrine-render [options] INPUT OUTPUT\n"
-            "       kestrine-render --demo FOLDER [--bundle PATH] [--block-size N]\n";
+            "       kestrine-render --demo FOLDER [--bundle PATH] [--format vst3|lv2] [--block-size N]\n";
 
         constexpr const char* description =
-            "Renders an audio file through the Kestrine VST3 plug-in, loaded from its bundle\n"
-            "through VST3 hosting exactly as a DAW loads it.\n"
+            "Renders an audio file through the Kestrine plug-in, loaded from its VST3 or LV2\n"
+            "bundle through that format's hosting exactly as a DAW loads it.\n"
             "\n"
             "INPUT is a mono or stereo WAV, AIFF or FLAC file; OUTPUT is written as WAV with the\n"
             "same sample rate and channel count. OUTPUT only appears once the render succeeded.\n";
@@ -47,6 +47,20 @@ namespace kestrine::render
                 return std::nullopt;
 
             return trimmed.getIntValue();
+        }
+
+        /** "vst3" or "lv2" in any letter case, surrounding spaces aside. */
+        std::optional<host::PluginFormat> formatFromName (const juce::String& text)
+        {
+            const auto name = text.trim();
+
+            if (name.equalsIgnoreCase ("vst3"))
+                return host::PluginFormat::vst3;
+
+            if (name.equalsIgnoreCase ("lv2"))
+                return host::PluginFormat::lv2;
+
+            return std::nullopt;
         }
 
         /** The help text as the tool has always laid it out: the usage and what the tool does,
@@ -90,7 +104,7 @@ namespace kestrine::render
         class CommandLine
         {
         public:
-            explicit CommandLine (const juce::File& defaultBundle)
+            explicit CommandLine (const DefaultBundles& defaultBundles)
                 : app (description, "kestrine-render")
             {
                 auto formatter = std::make_shared<HelpFormatter>();
@@ -134,8 +148,15 @@ namespace kestrine::render
                                     "and rendered as tail, so OUTPUT lines up with INPUT and\n"
                                     "has the same length");
                 bundle = pathOption ("--bundle", bundlePath, "PATH",
-                                     "the Kestrine.vst3 bundle to load\n(default: "
-                                     + defaultBundle.getFullPathName().toStdString() + ")");
+                                     "the bundle to load, a Kestrine.vst3 or a Kestrine.lv2\n(default: "
+                                     + defaultBundles.vst3.getFullPathName().toStdString()
+                                     + ",\nwith --format lv2: " + defaultBundles.lv2.getFullPathName().toStdString() + ")");
+                pluginFormat = app.add_option ("--format", formatText,
+                                               "load the bundle as a VST3 or as an LV2 (default: as its\n"
+                                               "extension says, .vst3 or .lv2; else VST3)")
+                                   ->type_name ("vst3|lv2")
+                                   ->multi_option_policy (CLI::MultiOptionPolicy::TakeLast);
+                needsValue (pluginFormat, "--format needs vst3 or lv2");
                 list = flag ("--list-parameters", "print the parameters with their ranges and exit");
                 demo = pathOption ("--demo", demoPath, "FOLDER",
                                    "make a built-in demo input, render it with audible\n"
@@ -202,7 +223,7 @@ namespace kestrine::render
             CLI::App app;
 
             std::vector<std::string> files, settings;
-            std::string stateToLoad, stateToSave, blockSizeText, bundlePath, demoPath;
+            std::string stateToLoad, stateToSave, blockSizeText, bundlePath, formatText, demoPath;
 
             CLI::Option* set = nullptr;
             CLI::Option* state = nullptr;
@@ -211,6 +232,7 @@ namespace kestrine::render
             CLI::Option* blockSize = nullptr;
             CLI::Option* keepLatency = nullptr;
             CLI::Option* bundle = nullptr;
+            CLI::Option* pluginFormat = nullptr;
             CLI::Option* list = nullptr;
             CLI::Option* demo = nullptr;
 
@@ -238,11 +260,10 @@ namespace kestrine::render
         };
     }
 
-    ParsedCommandLine parseCommandLine (const juce::StringArray& arguments, const juce::File& defaultBundle)
+    ParsedCommandLine parseCommandLine (const juce::StringArray& arguments, const DefaultBundles& defaultBundles)
     {
         ParsedCommandLine parsed;
         auto& options = parsed.options;
-        options.bundle = defaultBundle;
 
         auto fail = [&parsed] (const juce::String& message)
         {
@@ -250,7 +271,7 @@ namespace kestrine::render
             return parsed;
         };
 
-        CommandLine line (defaultBundle);
+        CommandLine line (defaultBundles);
 
         // CLI11 takes the arguments last first.
         std::vector<std::string> reversed;
@@ -305,7 +326,32 @@ namespace kestrine::render
 
         if (CommandLine::given (line.state))      options.stateToLoad = resolvePath (line.stateToLoad);
         if (CommandLine::given (line.saveState))  options.stateToSave = resolvePath (line.stateToSave);
-        if (CommandLine::given (line.bundle))     options.bundle = resolvePath (line.bundlePath);
+        if (CommandLine::given (line.pluginFormat))
+        {
+            const auto text = fromUtf8 (line.formatText);
+
+            if (const auto format = formatFromName (text))
+                options.pluginFormat = *format;
+            else
+                return fail ("--format must be vst3 or lv2, got \"" + text + "\"");
+        }
+
+        if (CommandLine::given (line.bundle))
+        {
+            options.bundle = resolvePath (line.bundlePath);
+
+            // A bundle whose extension names the other format is a contradiction on the
+            // command line itself; one without a known extension is left to the loader.
+            if (const auto named = host::formatFromExtension (options.bundle);
+                named && options.pluginFormat && *named != *options.pluginFormat)
+                return fail ("--format " + fromUtf8 (line.formatText).trim().toLowerCase() + " does not fit "
+                             + options.bundle.getFullPathName() + ", which is " + (*named == host::PluginFormat::lv2 ? "an LV2" : "a VST3")
+                             + " bundle");
+        }
+        else
+        {
+            options.bundle = defaultBundles.of (options.resolvedPluginFormat());
+        }
         if (CommandLine::given (line.demo))       options.demoFolder = resolvePath (line.demoPath);
 
         if (CommandLine::given (line.floatOutput))
@@ -322,7 +368,7 @@ namespace kestrine::render
                 return fail ("--demo writes its own input; drop \"" + fromUtf8 (positional.front()) + "\"");
 
             if (const auto renderOnly = line.renderOnlyOptionsGiven(); ! renderOnly.isEmpty())
-                return fail ("--demo uses its own settings; it takes only --bundle and --block-size, not "
+                return fail ("--demo uses its own settings; it takes only --bundle, --format and --block-size, not "
                              + renderOnly.joinIntoString (", "));
 
             return parsed;
@@ -352,8 +398,8 @@ namespace kestrine::render
         return parsed;
     }
 
-    juce::String helpText (const juce::File& defaultBundle)
+    juce::String helpText (const DefaultBundles& defaultBundles)
     {
-        return fromUtf8 (CommandLine (defaultBundle).app.help());
+        return fromUtf8 (CommandLine (defaultBundles).app.help());
     }
 }

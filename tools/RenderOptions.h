@@ -24,6 +24,18 @@ namespace kestrine::render
         juce::String valueText;
     };
 
+    /** The bundles that the tool loads unless --bundle names another: those of its own build. */
+    struct DefaultBundles
+    {
+        juce::File vst3;
+        juce::File lv2;
+
+        const juce::File& of (host::PluginFormat format) const noexcept
+        {
+            return format == host::PluginFormat::lv2 ? lv2 : vst3;
+        }
+    };
+
     /** Everything the command line asks for. */
     struct RenderOptions
     {
@@ -65,9 +77,10 @@ namespace kestrine::render
     constexpr int maximumBlockSize = 65536;
 
     /** Parses the arguments that follow the program name. Relative paths are resolved against
-        the current working directory; defaultBundle is used unless --bundle is given. */
-    ParsedCommandLine parseCommandLine (const juce::StringArray& arguments, const juce::File& defaultBundle);
+        the current working directory. Without --bundle the default bundle of the format asked
+        for with --format (VST3 when none is) is used. */
+    ParsedCommandLine parseCommandLine (const juce::StringArray& arguments, const DefaultBundles& defaultBundles);
 
     /** The text that --help prints. */
-    juce::String helpText (const juce::File& defaultBundle);
+    juce::String helpText (const DefaultBundles& defaultBundles);
 }
