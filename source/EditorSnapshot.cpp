@@ -4,25 +4,40 @@
 
 namespace kestrine
 {
-    juce::Image renderEditor (CompressorAudioProcessor& processor)
+    juce::Image renderEditor (CompressorAudioProcessor& processor, float scale, const std::function<void()>& whileOpen)
     {
-        CompressorAudioProcessorEditor editor (processor);
-        return editor.createComponentSnapshot (editor.getLocalBounds(), true, 1.0f);
+        CompressorAudioProcessorEditor editor (processor, CompressorAudioProcessorEditor::VersionCheck::skip);
+
+        if (whileOpen)
+            whileOpen();
+
+        return editor.createComponentSnapshot (editor.getLocalBounds(), true, scale);
+    }
+
+    bool writePng (const juce::Image& image, const juce::File& pngFile)
+    {
+        if (! image.isValid() || pngFile.isDirectory() || pngFile.getParentDirectory().createDirectory().failed())
+            return false;
+
+        const juce::TemporaryFile temporary (pngFile, juce::TemporaryFile::useHiddenFile);
+
+        {
+            juce::FileOutputStream stream (temporary.getFile());
+
+            if (! stream.openedOk() || ! juce::PNGImageFormat().writeImageToStream (image, stream))
+                return false;
+
+            stream.flush();
+
+            if (stream.getStatus().failed())
+                return false;
+        }
+
+        return temporary.overwriteTargetFileWithTemporary();
     }
 
     bool writeEditorSnapshot (CompressorAudioProcessor& processor, const juce::File& pngFile)
     {
-        const auto image = renderEditor (processor);
-
-        if (! image.isValid() || pngFile.getParentDirectory().createDirectory().failed() || ! pngFile.deleteFile())
-            return false;
-
-        juce::FileOutputStream stream (pngFile);
-
-        if (! stream.openedOk() || ! juce::PNGImageFormat().writeImageToStream (image, stream))
-            return false;
-
-        stream.flush();
-        return ! stream.getStatus().failed();
+        return writePng (renderEditor (processor), pngFile);
     }
 }

@@ -38,7 +38,7 @@ namespace
 }
 
 //==============================================================================
-CompressorAudioProcessorEditor::CompressorAudioProcessorEditor (CompressorAudioProcessor& p)
+CompressorAudioProcessorEditor::CompressorAudioProcessorEditor (CompressorAudioProcessor& p, VersionCheck versionCheck)
     : AudioProcessorEditor (&p), audioProcessor (p)
 {
     startTimer (timerIntervalMs);
@@ -151,7 +151,8 @@ CompressorAudioProcessorEditor::CompressorAudioProcessorEditor (CompressorAudioP
 
     audioProcessor.setDisplayActive (true);
 
-    updateNotice = std::make_unique<UpdateNotice> ([this] (const juce::String& text) { setVersionText (text); });
+    if (versionCheck == VersionCheck::ask)
+        updateNotice = std::make_unique<UpdateNotice> ([this] (const juce::String& text) { setVersionText (text); });
 }
 
 CompressorAudioProcessorEditor::~CompressorAudioProcessorEditor()

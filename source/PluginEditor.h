@@ -21,7 +21,12 @@ class CompressorAudioProcessorEditor  : public juce::AudioProcessorEditor,
                                         public juce::Timer
 {
 public:
-    explicit CompressorAudioProcessorEditor (CompressorAudioProcessor&);
+    /** Whether the window asks the maker's site for a newer version when it opens. A picture
+        drawn offscreen (at build time, by a tool) skips it: it shows the built version label
+        and sends nothing over the network. */
+    enum class VersionCheck { ask, skip };
+
+    explicit CompressorAudioProcessorEditor (CompressorAudioProcessor&, VersionCheck = VersionCheck::ask);
     ~CompressorAudioProcessorEditor() override;
 
     void paint (juce::Graphics&) override;

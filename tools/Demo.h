@@ -1,17 +1,12 @@
 #pragma once
 
+#include "DemoInput.h"
 #include "RenderSession.h"
 
 #include <juce_graphics/juce_graphics.h>
 
 namespace kestrine::render
 {
-    constexpr double demoSampleRate = 48000.0;
-
-    /** The demo input: four strummed chords of plucked, band-limited sawtooth notes, stereo,
-        48 kHz, about five seconds, peaking at 0.5. */
-    juce::AudioBuffer<float> makeDemoInput();
-
     /** Settings that make the effect plainly audible: three bumps, a slow drift, some shaping. */
     std::vector<ParameterSetting> demoSettings();
 
