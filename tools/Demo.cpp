@@ -70,6 +70,82 @@ namespace kestrine::render
         }
     }
 
+    namespace
+    {
+        juce::Result writePngFile (const juce::File& file, const juce::Image& image)
+        {
+            return writeAtomically (file, [&] (std::unique_ptr<juce::FileOutputStream> stream)
+            {
+                juce::PNGImageFormat png;
+
+                if (! png.writeImageToStream (image, *stream))
+                    return juce::Result::fail ("cannot encode " + file.getFullPathName());
+
+                stream->flush();
+                return stream->getStatus().failed() ? juce::Result::fail ("cannot write " + file.getFullPathName())
+                                                    : juce::Result::ok();
+            });
+        }
+
+        /** Renders the demo input through every factory preset into presets/ and draws the
+            contact sheet of them. */
+        juce::Result renderPresets (const RenderOptions& options, const juce::File& inputFile,
+                                    const juce::AudioBuffer<float>& input, int first, int length, DemoSummary& summary)
+        {
+            const auto presets = listPresets (options.factoryPresets);
+
+            if (presets.empty())
+                return juce::Result::fail ("no factory presets in " + options.factoryPresets.getFullPathName());
+
+            const auto folder = summary.folder.getChildFile ("presets");
+
+            if (const auto created = folder.createDirectory(); created.failed())
+                return juce::Result::fail ("cannot create folder " + folder.getFullPathName() + ": " + created.getErrorMessage());
+
+            std::vector<PresetRendering> renderings;
+            juce::StringArray written;
+
+            for (const auto& preset : presets)
+            {
+                RenderOptions render;
+                render.input = inputFile;
+                render.output = folder.getChildFile (preset.file.getFileNameWithoutExtension() + ".wav");
+                render.bundle = options.bundle;
+                render.blockSize = options.blockSize;
+                render.preset = preset.file.getFullPathName();
+
+                RenderSummary rendered;
+
+                if (const auto r = run (render, rendered); r.failed())
+                    return r;
+
+                PresetRendering rendering { preset.name, preset.category, {} };
+                double rate = 0.0;
+
+                if (const auto r = readAudioFile (render.output, rendering.output, rate); r.failed())
+                    return r;
+
+                renderings.push_back (std::move (rendering));
+                written.add (render.output.getFileName());
+            }
+
+            // Renderings of presets that are gone would mislead: the folder holds this run's only.
+            for (const auto& stale : folder.findChildFiles (juce::File::findFiles, false, "*.wav"))
+                if (! written.contains (stale.getFileName()))
+                    stale.deleteFile();
+
+            const auto sheetFile = summary.folder.getChildFile ("presets.png");
+
+            if (const auto r = writePngFile (sheetFile, drawPresetSheet (input, renderings, demoSampleRate, first, length)); r.failed())
+                return r;
+
+            summary.written.add ("presets/       the input rendered through each of the " + juce::String (presets.size())
+                                 + " factory presets, one WAV per preset");
+            summary.written.add ("presets.png    30 ms of input and output for each factory preset, one small panel each");
+            return juce::Result::ok();
+        }
+    }
+
     std::vector<ParameterSetting> demoSettings()
     {
         return {
@@ -131,6 +207,56 @@ namespace kestrine::render
         return image;
     }
 
+    juce::Image drawPresetSheet (const juce::AudioBuffer<float>& input, const std::vector<PresetRendering>& presets,
+                                 double sampleRate, int first, int length)
+    {
+        constexpr int columns = 2, width = 1600, panelHeight = 220;
+        constexpr float margin = 24.0f, titleHeight = 56.0f, gap = 16.0f, labelHeight = 26.0f;
+
+        const auto rows = juce::jmax (1, (static_cast<int> (presets.size()) + columns - 1) / columns);
+        const auto height = static_cast<int> (2.0f * margin + titleHeight + static_cast<float> (rows) * (panelHeight + gap));
+
+        juce::Image image (juce::Image::ARGB, width, height, true);
+        juce::Graphics g (image);
+        g.fillAll (juce::Colour (0xff0c1015));
+
+        auto area = juce::Rectangle<float> (0.0f, 0.0f, static_cast<float> (width), static_cast<float> (height)).reduced (margin);
+        g.setColour (juce::Colours::white);
+        g.setFont (26.0f);
+        g.drawText ("Kestrine factory presets: input (blue) and output (orange), left channel, "
+                        + juce::String (1000.0 * length / sampleRate, 0) + " ms",
+                    area.removeFromTop (titleHeight), juce::Justification::centredLeft);
+
+        const auto panelWidth = (area.getWidth() - gap * (columns - 1)) / columns;
+        const auto startMs = 1000.0 * first / sampleRate;
+        const auto lengthMs = 1000.0 * (length - 1) / sampleRate;
+        const juce::PathStrokeType stroke (1.5f, juce::PathStrokeType::curved, juce::PathStrokeType::rounded);
+
+        for (size_t i = 0; i < presets.size(); ++i)
+        {
+            const auto column = static_cast<int> (i) % columns;
+            const auto row = static_cast<int> (i) / columns;
+            const juce::Rectangle<float> panel { area.getX() + column * (panelWidth + gap), area.getY() + row * (panelHeight + gap),
+                                                 panelWidth, static_cast<float> (panelHeight) };
+            const auto waves = panel.withTrimmedTop (labelHeight);
+            const auto unitHeight = waves.getHeight() * 0.4f;
+            const auto& preset = presets[i];
+
+            drawPanel (g, waves, {}, unitHeight, startMs, lengthMs);
+            g.setColour (juce::Colours::white.withAlpha (0.9f));
+            g.setFont (18.0f);
+            g.drawText (preset.name + (preset.category.isNotEmpty() ? "   " + preset.category : juce::String()),
+                        panel.withHeight (labelHeight).reduced (4.0f, 0.0f), juce::Justification::centredLeft);
+
+            g.setColour (juce::Colour (0xff7fb8ff).withAlpha (0.8f));
+            g.strokePath (tracePath (input, first, length, waves, unitHeight), stroke);
+            g.setColour (juce::Colour (0xffffa24a).withAlpha (0.9f));
+            g.strokePath (tracePath (preset.output, first, length, waves, unitHeight), stroke);
+        }
+
+        return image;
+    }
+
     juce::Result runDemo (const RenderOptions& options, DemoSummary& summary)
     {
         const auto folder = options.demoFolder;
@@ -178,19 +304,7 @@ namespace kestrine::render
 
         const auto image = drawWaveforms (input, output, demoSampleRate, first, length, caption);
 
-        const auto pictured = writeAtomically (pictureFile, [&] (std::unique_ptr<juce::FileOutputStream> stream)
-        {
-            juce::PNGImageFormat png;
-
-            if (! png.writeImageToStream (image, *stream))
-                return juce::Result::fail ("cannot encode " + pictureFile.getFullPathName());
-
-            stream->flush();
-            return stream->getStatus().failed() ? juce::Result::fail ("cannot write " + pictureFile.getFullPathName())
-                                                : juce::Result::ok();
-        });
-
-        if (pictured.failed())
+        if (const auto pictured = writePngFile (pictureFile, image); pictured.failed())
             return pictured;
 
         summary.written.add ("input.wav      the demo input: four strummed chords, " + juce::String (input.getNumSamples() / demoSampleRate, 1)
@@ -201,6 +315,6 @@ namespace kestrine::render
         if (const auto editorPicture = writeEditorPicture (folder, render); editorPicture != juce::File())
             summary.written.add (editorPicture.getFileName().paddedRight (' ', 13) + "  the plug-in's editor with these settings");
 
-        return juce::Result::ok();
+        return renderPresets (options, inputFile, input, first, length, summary);
     }
 }

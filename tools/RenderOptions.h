@@ -28,12 +28,15 @@ namespace kestrine::render
         juce::File bundle;
         std::vector<ParameterSetting> settings;
         juce::File stateToLoad;
+        juce::String preset;             // --preset: a factory preset's name or a .vstpreset file
+        juce::File factoryPresets;       // the folder of the factory .vstpreset files
         juce::File stateToSave;
         int blockSize = 512;
         bool compensateLatency = true;
         OutputFormat format = OutputFormat::pcm24;
         bool showHelp = false;
         bool listParameters = false;
+        bool listPresets = false;
         juce::File demoFolder;   // set by --demo
 
         bool wantsDemo() const { return demoFolder != juce::File(); }
