@@ -453,7 +453,8 @@ namespace kestrine::render
         juce::MemoryBlock bytes;
 
         if (! presetFile.existsAsFile() || ! presetFile.loadFileAsData (bytes))
-            return fail ("cannot read " + where + (presetFile.existsAsFile() ? ": unreadable" : ": no such file"));
+            return fail ("cannot read " + where + (presetFile.isDirectory() ? ": it is a folder"
+                                                   : presetFile.existsAsFile() ? ": unreadable" : ": no such file"));
 
         namespace vst = kestrine::vstpreset;
         const auto read = vst::read (static_cast<const std::uint8_t*> (bytes.getData()), bytes.getSize());
