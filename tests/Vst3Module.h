@@ -138,9 +138,9 @@ namespace kestrine::test
 
         const std::vector<std::uint8_t>& data() const noexcept { return bytes; }
 
-        tresult PLUGIN_API queryInterface (const TUID iid, void** object) override
+        tresult PLUGIN_API queryInterface (const TUID wanted, void** object) override
         {
-            if (FUnknownPrivate::iidEqual (iid, IBStream::iid) || FUnknownPrivate::iidEqual (iid, FUnknown::iid))
+            if (FUnknownPrivate::iidEqual (wanted, IBStream::iid) || FUnknownPrivate::iidEqual (wanted, FUnknown::iid))
             {
                 addRef();
                 *object = this;

@@ -171,7 +171,7 @@ TEST (VstPresetFile, NoPrefixOrDamagedByteReadsOutsideTheFile)
     // Any one byte set to any of a few telling values: read or refused, never out of bounds.
     for (size_t at = 0; at < good.size(); ++at)
     {
-        for (const std::uint8_t value : { 0x00, 0x01, 0x7F, 0x80, 0xFF })
+        for (const auto value : std::initializer_list<std::uint8_t> { 0x00, 0x01, 0x7F, 0x80, 0xFF })
         {
             auto damaged = good;
             damaged[at] = value;
@@ -179,8 +179,10 @@ TEST (VstPresetFile, NoPrefixOrDamagedByteReadsOutsideTheFile)
             EXPECT_NE (read.preset.has_value(), ! read.error.empty()) << at;
 
             if (read.preset.has_value())
+            {
                 for (const auto& chunk : read.preset->chunks)
                     EXPECT_LE (chunk.data.size(), good.size());
+            }
         }
     }
 
