@@ -138,27 +138,6 @@ namespace kestrine::host
         {
             return juce::String::fromUTF8 (static_cast<const char*> (block.getData()), static_cast<int> (block.getSize()));
         }
-
-        /** The plug-in's own block at the start of the component state that the VST3 wrapper
-            writes (it appends a trailer of its own); the whole state when the block is not
-            recognised. */
-        juce::MemoryBlock leadingStateBlock (const juce::MemoryBlock& componentState)
-        {
-            const auto size = static_cast<juce::int64> (componentState.getSize());
-
-            if (size >= static_cast<juce::int64> (state::overheadBytes))
-            {
-                const auto* bytes = static_cast<const char*> (componentState.getData());
-                const auto magic = juce::ByteOrder::littleEndianInt (bytes);
-                const auto textLength = static_cast<juce::int64> (static_cast<juce::int32> (juce::ByteOrder::littleEndianInt (bytes + 4)));
-                const auto blockSize = static_cast<juce::int64> (state::overheadBytes) + textLength;
-
-                if (magic == state::magicNumber && textLength > 0 && blockSize <= size)
-                    return { bytes, static_cast<size_t> (blockSize) };
-            }
-
-            return componentState;
-        }
     }
 
     //==============================================================================
@@ -264,11 +243,29 @@ namespace kestrine::host
                 juce::MemoryBlock componentState;
 
                 if (componentState.fromBase64Encoding (component->getAllSubText()))
-                    return leadingStateBlock (componentState);
+                    return stateBlockOfComponentState (componentState);
             }
         }
 
         return {};
+    }
+
+    juce::MemoryBlock stateBlockOfComponentState (const juce::MemoryBlock& componentState)
+    {
+        const auto size = static_cast<juce::int64> (componentState.getSize());
+
+        if (size >= static_cast<juce::int64> (state::overheadBytes))
+        {
+            const auto* bytes = static_cast<const char*> (componentState.getData());
+            const auto magic = juce::ByteOrder::littleEndianInt (bytes);
+            const auto textLength = static_cast<juce::int64> (static_cast<juce::int32> (juce::ByteOrder::littleEndianInt (bytes + 4)));
+            const auto blockSize = static_cast<juce::int64> (state::overheadBytes) + textLength;
+
+            if (magic == state::magicNumber && textLength > 0 && blockSize <= size)
+                return { bytes, static_cast<size_t> (blockSize) };
+        }
+
+        return componentState;
     }
 
     void restoreStateBlock (juce::AudioPluginInstance& plugin, PluginFormat format, const juce::MemoryBlock& block)

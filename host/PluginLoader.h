@@ -43,6 +43,11 @@ namespace kestrine::host
         text). Empty when none is found. Message thread only. */
     juce::MemoryBlock saveStateBlock (juce::AudioPluginInstance& plugin, PluginFormat format);
 
+    /** The plug-in's own state block at the start of a VST3 component state, which the VST3
+        wrapper's getState writes with a trailer of its own after it; the whole state when no
+        block is recognised there. */
+    juce::MemoryBlock stateBlockOfComponentState (const juce::MemoryBlock& componentState);
+
     /** Hands the plug-in a state block the way the format's host restores a saved project.
         The block goes to the plug-in as it is, hostile or not. Message thread only. */
     void restoreStateBlock (juce::AudioPluginInstance& plugin, PluginFormat format, const juce::MemoryBlock& block);

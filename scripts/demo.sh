@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds the Kestrine VST3 bundle and kestrine-render
 # (Release, in build/), then renders the built-in demo through the real bundle into
-# demo-output/: input.wav, output.wav, waveforms.png and editor.png. Prints the folder at the end.
+# demo-output/: input.wav, output.wav, waveforms.png, editor.png, the input through each factory
+# preset in presets/ and their contact sheet presets.png. Prints the folder at the end.
 # Usage: scripts/demo.sh            (from anywhere; as root on a fresh Debian 12 machine)
 set -euo pipefail
 

@@ -4,40 +4,41 @@
 
 namespace kestrine
 {
-    namespace
+    juce::Image renderEditor (CompressorAudioProcessorEditor& editor, float scale)
     {
-        bool writePng (const juce::Image& image, const juce::File& pngFile)
+        return editor.createComponentSnapshot (editor.getLocalBounds(), true, scale);
+    }
+
+    juce::Image renderEditor (CompressorAudioProcessor& processor, float scale, const std::function<void()>& whileOpen)
+    {
+        CompressorAudioProcessorEditor editor (processor, CompressorAudioProcessorEditor::VersionCheck::skip);
+
+        if (whileOpen)
+            whileOpen();
+
+        return renderEditor (editor, scale);
+    }
+
+    bool writePng (const juce::Image& image, const juce::File& pngFile)
+    {
+        if (! image.isValid() || pngFile.isDirectory() || pngFile.getParentDirectory().createDirectory().failed())
+            return false;
+
+        const juce::TemporaryFile temporary (pngFile, juce::TemporaryFile::useHiddenFile);
+
         {
-            if (! image.isValid() || pngFile.getParentDirectory().createDirectory().failed())
+            juce::FileOutputStream stream (temporary.getFile());
+
+            if (! stream.openedOk() || ! juce::PNGImageFormat().writeImageToStream (image, stream))
                 return false;
 
-            const juce::TemporaryFile temporary (pngFile, juce::TemporaryFile::useHiddenFile);
+            stream.flush();
 
-            {
-                juce::FileOutputStream stream (temporary.getFile());
-
-                if (! stream.openedOk() || ! juce::PNGImageFormat().writeImageToStream (image, stream))
-                    return false;
-
-                stream.flush();
-
-                if (stream.getStatus().failed())
-                    return false;
-            }
-
-            return temporary.overwriteTargetFileWithTemporary();
+            if (stream.getStatus().failed())
+                return false;
         }
-    }
 
-    juce::Image renderEditor (CompressorAudioProcessorEditor& editor)
-    {
-        return editor.createComponentSnapshot (editor.getLocalBounds(), true, 1.0f);
-    }
-
-    juce::Image renderEditor (CompressorAudioProcessor& processor)
-    {
-        CompressorAudioProcessorEditor editor (processor);
-        return renderEditor (editor);
+        return temporary.overwriteTargetFileWithTemporary();
     }
 
     bool writeEditorSnapshot (CompressorAudioProcessorEditor& editor, const juce::File& pngFile)

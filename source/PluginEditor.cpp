@@ -38,7 +38,7 @@ namespace
 }
 
 //==============================================================================
-CompressorAudioProcessorEditor::CompressorAudioProcessorEditor (CompressorAudioProcessor& p)
+CompressorAudioProcessorEditor::CompressorAudioProcessorEditor (CompressorAudioProcessor& p, VersionCheck versionCheck)
     : AudioProcessorEditor (&p), audioProcessor (p)
 {
     startTimer (timerIntervalMs);
@@ -155,12 +155,16 @@ CompressorAudioProcessorEditor::CompressorAudioProcessorEditor (CompressorAudioP
 
     // The version check starts on the message loop's next turn, not in here: a program that
     // makes an editor only to inspect it (the LV2 manifest writer does, at build time) runs no
-    // loop, so it sends no request and leaves no request thread running when it exits.
-    juce::MessageManager::callAsync ([editor = juce::Component::SafePointer<CompressorAudioProcessorEditor> (this)]
+    // loop, so it sends no request and leaves no request thread running when it exits. A
+    // picture drawn offscreen never starts one.
+    if (versionCheck == VersionCheck::ask)
     {
-        if (editor != nullptr)
-            editor->startVersionCheck();
-    });
+        juce::MessageManager::callAsync ([editor = juce::Component::SafePointer<CompressorAudioProcessorEditor> (this)]
+        {
+            if (editor != nullptr)
+                editor->startVersionCheck();
+        });
+    }
 }
 
 void CompressorAudioProcessorEditor::startVersionCheck()

@@ -21,7 +21,13 @@ class CompressorAudioProcessorEditor  : public juce::AudioProcessorEditor,
                                         public juce::Timer
 {
 public:
-    explicit CompressorAudioProcessorEditor (CompressorAudioProcessor&);
+    /** Whether the window asks the maker's site for a newer version when it opens (on the
+        message loop's next turn). A picture drawn offscreen (the bundle's snapshots, the
+        demo's picture) skips it: it shows the built version label and sends nothing over the
+        network. */
+    enum class VersionCheck { ask, skip };
+
+    explicit CompressorAudioProcessorEditor (CompressorAudioProcessor&, VersionCheck = VersionCheck::ask);
     ~CompressorAudioProcessorEditor() override;
 
     void paint (juce::Graphics&) override;

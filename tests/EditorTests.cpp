@@ -229,7 +229,8 @@ TEST_F (EditorTest, VersionLabelNamesThePlatformItRunsOn)
 
 // A program that makes an editor only to inspect it and never turns the message loop (the LV2
 // manifest writer at build time) must send no request and leave no request thread behind; a
-// window on screen starts its check as soon as the loop runs.
+// window on screen starts its check as soon as the loop runs; a picture drawn offscreen never
+// starts one.
 TEST_F (EditorTest, VersionCheckStartsOnTheMessageLoopNotInTheConstructor)
 {
     EXPECT_FALSE (editor->versionCheckStarted());
@@ -239,7 +240,11 @@ TEST_F (EditorTest, VersionCheckStartsOnTheMessageLoopNotInTheConstructor)
     EXPECT_FALSE (inspected->versionCheckStarted());
     inspected.reset();   // its pending start must not touch the destroyed editor
 
+    CompressorAudioProcessor pictured;
+    const Editor picture (pictured, Editor::VersionCheck::skip);
+
     EXPECT_TRUE (kestrine::test::runMessageLoopUntil ([&] { return editor->versionCheckStarted(); }));
+    EXPECT_FALSE (picture.versionCheckStarted());   // the loop has run past where it would have started
 }
 
 //==============================================================================

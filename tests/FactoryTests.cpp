@@ -1,12 +1,9 @@
 // Walks the bundle's VST3 factory through the interface headers that JUCE ships, the way a
 // host's scanner does, without JUCE's hosting layer in between.
+#include "Vst3Module.h"
 #include "Vst3ParameterId.h"
 
-#include <pluginterfaces/base/ipluginbase.h>
 #include <pluginterfaces/vst/ivstaudioprocessor.h>
-#include <pluginterfaces/vst/ivstcomponent.h>
-#include <pluginterfaces/vst/ivsteditcontroller.h>
-#include <pluginterfaces/vst/ivstmessage.h>
 #include <pluginterfaces/vst/ivstunits.h>
 #include <pluginterfaces/gui/iplugview.h>
 
@@ -14,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
 #include <poll.h>
 
 #include <algorithm>
@@ -28,53 +24,11 @@
 #include <string>
 #include <vector>
 
+using namespace kestrine::test;
+
 namespace
 {
     using namespace Steinberg;
-
-    // Linux is the one platform-specific spot here: the module is a shared object with
-    // ModuleEntry/ModuleExit, where macOS has a bundle with bundleEntry/bundleExit.
-    const std::string moduleBinary = std::string (KESTRINE_BUNDLE_PATH) + "/Contents/x86_64-linux/Kestrine.so";
-
-    class Module
-    {
-    public:
-        Module()
-        {
-            handle = dlopen (moduleBinary.c_str(), RTLD_NOW | RTLD_LOCAL);
-            if (handle == nullptr)
-                return;
-
-            using EntryFn = bool (*) (void*);
-            auto* entry = reinterpret_cast<EntryFn> (dlsym (handle, "ModuleEntry"));
-            entered = entry != nullptr && entry (handle);
-            getFactory = reinterpret_cast<GetFactoryProc> (dlsym (handle, "GetPluginFactory"));
-        }
-
-        ~Module()
-        {
-            if (handle == nullptr)
-                return;
-
-            using ExitFn = bool (*)();
-            if (auto* exit = reinterpret_cast<ExitFn> (dlsym (handle, "ModuleExit")); entered && exit != nullptr)
-                exit();
-
-            dlclose (handle);
-        }
-
-        void* handle = nullptr;
-        bool entered = false;
-        GetFactoryProc getFactory = nullptr;
-    };
-
-    // The class IDs are four 32-bit words, each stored most significant byte first. On Linux
-    // (as on macOS) the VST3 headers lay a TUID out in exactly this order; only Windows'
-    // COM-compatible layout swaps the bytes of the first three fields.
-    constexpr std::array<unsigned char, 16> componentId { 0xAB, 0xCD, 0xEF, 0x01, 0x91, 0x82, 0xFA, 0xEB,
-                                                          'M', 'R', 'V', 'N', 'K', 'S', 'T', 'R' };
-    constexpr std::array<unsigned char, 16> controllerId { 0xAB, 0xCD, 0xEF, 0x01, 0x12, 0x34, 0xAB, 0xCD,
-                                                           'M', 'R', 'V', 'N', 'K', 'S', 'T', 'R' };
 
     template <size_t N>
     void expectPaddedText (const char (&field)[N], const char* expected, const char* what)
@@ -90,15 +44,6 @@ namespace
     bool sameId (const TUID id, const std::array<unsigned char, 16>& expected)
     {
         return std::memcmp (id, expected.data(), 16) == 0;
-    }
-
-    template <typename Interface>
-    Interface* query (FUnknown* object)
-    {
-        void* result = nullptr;
-        if (object->queryInterface (Interface::iid, &result) != kResultOk)
-            return nullptr;
-        return static_cast<Interface*> (result);
     }
 }
 
@@ -233,60 +178,6 @@ namespace
         return static_cast<int32> ((static_cast<uint32> (code[0]) << 24) | (static_cast<uint32> (code[1]) << 16)
                                    | (static_cast<uint32> (code[2]) << 8) | static_cast<uint32> (code[3]));
     }
-
-    /** A component and its controller, connected as a host connects them. */
-    struct ConnectedPlugin
-    {
-        explicit ConnectedPlugin (IPluginFactory& f) : factory (f)
-        {
-            void* object = nullptr;
-            if (factory.createInstance (reinterpret_cast<FIDString> (componentId.data()), Vst::IComponent::iid, &object) != kResultOk)
-                return;
-            component = static_cast<Vst::IComponent*> (object);
-            component->initialize (nullptr);
-
-            if (factory.createInstance (reinterpret_cast<FIDString> (controllerId.data()), Vst::IEditController::iid, &object) != kResultOk)
-                return;
-            controller = static_cast<Vst::IEditController*> (object);
-            controller->initialize (nullptr);
-
-            componentPoint = query<Vst::IConnectionPoint> (component);
-            controllerPoint = query<Vst::IConnectionPoint> (controller);
-            if (componentPoint != nullptr && controllerPoint != nullptr)
-            {
-                componentPoint->connect (controllerPoint);
-                controllerPoint->connect (componentPoint);
-            }
-        }
-
-        ~ConnectedPlugin()
-        {
-            if (componentPoint != nullptr && controllerPoint != nullptr)
-            {
-                controllerPoint->disconnect (componentPoint);
-                componentPoint->disconnect (controllerPoint);
-            }
-            for (auto* point : { componentPoint, controllerPoint })
-                if (point != nullptr)
-                    point->release();
-            if (controller != nullptr)
-            {
-                controller->terminate();
-                controller->release();
-            }
-            if (component != nullptr)
-            {
-                component->terminate();
-                component->release();
-            }
-        }
-
-        IPluginFactory& factory;
-        Vst::IComponent* component = nullptr;
-        Vst::IEditController* controller = nullptr;
-        Vst::IConnectionPoint* componentPoint = nullptr;
-        Vst::IConnectionPoint* controllerPoint = nullptr;
-    };
 }
 
 TEST (Factory, ControllerOffersFourteenParametersOneUnitAndOneProgram)

@@ -1,9 +1,11 @@
 #include "PluginHost.h"
 
 #include "Demo.h"
+#include "FactoryPreset.h"
 #include "ParameterTable.h"
 #include "RenderOptions.h"
 #include "RenderSession.h"
+#include "VstPresetFile.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
 
@@ -543,6 +545,152 @@ TEST_F (RenderTool, DryWetZeroFromAStateGivesTheUndelayedInput)
     EXPECT_EQ (out.getMagnitude (out.getNumSamples() - latency, latency), 0.0f);   // the tail is silence
 }
 
+//==============================================================================
+namespace
+{
+    const juce::File factoryFolder { KESTRINE_FACTORY_PRESETS };
+
+    std::vector<kestrine::assets::FactoryPreset> presetTexts()
+    {
+        std::vector<kestrine::assets::FactoryPreset> presets;
+        EXPECT_TRUE (kestrine::assets::readFactoryPresets (juce::File (KESTRINE_SOURCE_DIR).getChildFile ("presets"), presets).wasOk());
+        return presets;
+    }
+}
+
+TEST (RenderPresets, FindsAFactoryPresetByNameOrAnyFileAndListsThem)
+{
+    const auto texts = presetTexts();
+    const auto listed = listPresets (factoryFolder);
+    ASSERT_EQ (listed.size(), texts.size());
+
+    for (size_t i = 0; i < texts.size(); ++i)
+    {
+        EXPECT_EQ (listed[i].name, texts[i].name);
+        EXPECT_EQ (listed[i].category, texts[i].category);
+        EXPECT_EQ (listed[i].file, factoryFolder.getChildFile (texts[i].name + ".vstpreset"));
+    }
+
+    EXPECT_TRUE (describePresets (listed).contains ("\nWarm Edge  (Subtle)\n")) << describePresets (listed);
+
+    const auto warmEdge = factoryFolder.getChildFile ("Warm Edge.vstpreset");
+    const struct { juce::String given; juce::File expected; } found[] = {
+        { "Warm Edge", warmEdge },
+        { " warm edge ", warmEdge },                     // letter case and spaces aside
+        { warmEdge.getFullPathName(), warmEdge },        // any file as it is
+    };
+
+    for (const auto& c : found)
+    {
+        juce::File file;
+        const auto r = findPreset (c.given, factoryFolder, file);
+        EXPECT_TRUE (r.wasOk()) << c.given << ": " << r.getErrorMessage();
+        EXPECT_EQ (file, c.expected) << c.given;
+    }
+
+    const struct { juce::String given; const char* expected; } refused[] = {
+        { "Cold Edge",                 "unknown preset \"Cold Edge\"; factory presets: Broken Fuzz, Drift Chorus, " },
+        { "/nowhere/Cold.vstpreset",   "cannot read preset /nowhere/Cold.vstpreset: no such file" },
+        { "missing.vstpreset",         "missing.vstpreset: no such file" },
+    };
+
+    for (const auto& c : refused)
+    {
+        juce::File file;
+        const auto r = findPreset (c.given, factoryFolder, file);
+        EXPECT_TRUE (r.failed()) << c.given;
+        EXPECT_TRUE (r.getErrorMessage().contains (c.expected)) << c.given << " -> " << r.getErrorMessage();
+    }
+}
+
+TEST_F (RenderTool, PresetFilesOfAnotherPluginTruncatedOrBrokenAreRefusedAndChangeNothing)
+{
+    namespace vst = kestrine::vstpreset;
+    juce::MemoryBlock good;
+    ASSERT_TRUE (factoryFolder.getChildFile ("Broken Fuzz.vstpreset").loadFileAsData (good));
+    const auto* goodBytes = static_cast<const std::uint8_t*> (good.getData());
+    const auto goodPreset = vst::read (goodBytes, good.getSize()).preset;
+    ASSERT_TRUE (goodPreset.has_value());
+
+    const auto writeBytes = [this] (const char* name, const void* data, size_t size)
+    {
+        EXPECT_TRUE (file (name).replaceWithData (data, size));
+        return file (name);
+    };
+
+    const auto writePreset = [&] (const char* name, vst::Preset preset)
+    {
+        const auto bytes = vst::write (preset);
+        EXPECT_TRUE (bytes.has_value());
+        return writeBytes (name, bytes->data(), bytes->size());
+    };
+
+    auto otherPlugin = *goodPreset;
+    otherPlugin.classId = "0123456789ABCDEF0123456789ABCDEF";
+    auto withoutComp = *goodPreset;
+    withoutComp.chunks.erase (withoutComp.chunks.begin());
+    auto foreignComp = *goodPreset;
+    foreignComp.chunks[0].data = { 'n', 'o', 't', ' ', 'K', 'e', 's', 't', 'r', 'i', 'n', 'e' };
+
+    auto badList = std::vector<std::uint8_t> (goodBytes, goodBytes + good.getSize());
+    const auto listOffset = static_cast<size_t> (juce::ByteOrder::littleEndianInt64 (goodBytes + 40));
+    badList[listOffset] = 'l';
+
+    const struct { juce::File file; const char* expected; } cases[] = {
+        { writePreset ("other.vstpreset", otherPlugin),          "is for another plug-in: its class ID is 0123456789ABCDEF0123456789ABCDEF, Kestrine's is ABCDEF019182FAEB4D52564E4B535452" },
+        { writeBytes ("cut.vstpreset", goodBytes, 100),          "is refused: truncated: the chunk list at offset" },
+        { writeBytes ("header.vstpreset", goodBytes, 20),        "is refused: truncated: 20 bytes" },
+        { writeBytes ("list.vstpreset", badList.data(), badList.size()), "is refused: bad chunk list: no \"List\" tag" },
+        { writePreset ("nocomp.vstpreset", withoutComp),         "has no \"Comp\" chunk" },
+        { writePreset ("foreign.vstpreset", foreignComp),        "its \"Comp\" chunk holds no Kestrine state block" },
+        { writeBytes ("text.vstpreset", "just text", 9),         "is refused: truncated" },
+        { file ("missing.vstpreset"),                            "missing.vstpreset: no such file" },
+        { folder,                                                "it is a folder" },
+    };
+
+    juce::String error;
+    const auto host = HostedPlugin::load (kestrine::host::PluginFormat::vst3, kestrine::test::builtBundle(), 48000.0, 512, error);
+    ASSERT_NE (host, nullptr) << error;
+    ASSERT_TRUE (host->applySettings ({ { "drywet", "0.25" }, { "amplitude2", "-0.3" } }).wasOk());
+    const auto& parameters = host->instance().getParameters();
+
+    for (const auto& c : cases)
+    {
+        juce::MemoryBlock state;
+        const auto read = readComponentState (c.file, state);
+        EXPECT_TRUE (read.failed()) << c.file.getFileName();
+        EXPECT_TRUE (read.getErrorMessage().startsWith ("cannot read preset " + c.file.getFullPathName())
+                     || read.getErrorMessage().startsWith ("preset " + c.file.getFullPathName())) << read.getErrorMessage();
+        EXPECT_TRUE (read.getErrorMessage().contains (c.expected)) << c.file.getFileName() << " -> " << read.getErrorMessage();
+        EXPECT_FALSE (read.getErrorMessage().containsAnyOf ("\r\n"));
+
+        EXPECT_TRUE (host->loadPreset (c.file).failed());
+        EXPECT_EQ (parameters[11]->getCurrentValueAsText(), "0.25") << c.file.getFileName();
+        EXPECT_EQ (parameters[3]->getCurrentValueAsText(), "-0.30") << c.file.getFileName();
+    }
+}
+
+TEST_F (RenderTool, APresetAppliesBeforeTheSettings)
+{
+    const auto texts = presetTexts();
+    const auto fuzz = std::find_if (texts.begin(), texts.end(), [] (const auto& p) { return p.name == "Broken Fuzz"; });
+    ASSERT_NE (fuzz, texts.end());
+
+    RenderOptions options;
+    options.bundle = kestrine::test::builtBundle();
+    options.factoryPresets = factoryFolder;
+    options.preset = "Broken Fuzz";
+    options.settings = { { "drywet", "0.5" } };
+    options.stateToSave = file ("saved.state");
+
+    RenderSummary summary;
+    const auto ran = run (options, summary);
+    ASSERT_TRUE (ran.wasOk()) << ran.getErrorMessage();
+
+    for (const auto& [id, value] : fuzz->values)
+        EXPECT_NEAR (savedValue (options.stateToSave, id.toRawUTF8()), id == "drywet" ? 0.5 : value, 1.0e-4) << id;
+}
+
 TEST_F (RenderTool, DemoWritesItsInputOutputAndPicture)
 {
     const auto demo = folder.getChildFile ("demo");
@@ -572,6 +720,30 @@ TEST_F (RenderTool, DemoWritesItsInputOutputAndPicture)
     ASSERT_TRUE (picture.isValid());
     EXPECT_EQ (picture.getWidth(), 1600);
     EXPECT_EQ (picture.getHeight(), 1000);
+
+    // The input through each factory preset, aligned with it; a preset with the output at full
+    // wet changes the sound plainly, one at full dry would give the input back.
+    juce::StringArray expected, renderings;
+
+    for (const auto& preset : presetTexts())
+    {
+        expected.add (preset.name + ".wav");
+        const auto rendered = read (demo.getChildFile ("presets").getChildFile (preset.name + ".wav"));
+        ASSERT_EQ (rendered.getNumChannels(), 2) << preset.name;
+        ASSERT_EQ (rendered.getNumSamples(), in.getNumSamples()) << preset.name;
+        EXPECT_GT (largestDifference (in, rendered), 0.01f) << preset.name;
+    }
+
+    for (const auto& f : demo.getChildFile ("presets").findChildFiles (juce::File::findFiles, false))
+        renderings.add (f.getFileName());
+
+    expected.sort (false);
+    renderings.sort (false);
+    EXPECT_EQ (renderings, expected);
+
+    const auto sheet = juce::ImageFileFormat::loadFrom (demo.getChildFile ("presets.png"));
+    ASSERT_TRUE (sheet.isValid());
+    EXPECT_EQ (sheet.getWidth(), 1600);
 }
 
 //==============================================================================

@@ -3,74 +3,14 @@
 #include "EditorSnapshot.h"
 #include "PluginEditor.h"
 
-#include <array>
 #include <cmath>
-#include <complex>
-#include <vector>
 
 namespace kestrine::render
 {
     namespace
     {
-        constexpr double chordSeconds = 1.2;
-        constexpr double releaseSeconds = 0.6;
-        constexpr double strumSeconds = 0.018;     // delay between the notes of a chord
-        constexpr double attackSeconds = 0.003;    // takes the click out of each pluck
-        constexpr double decaySeconds = 0.9;       // of the fundamental; overtones die faster
-        constexpr double dampSeconds = 0.08;       // a note is damped as the next chord comes in
-        constexpr double highestPartialHz = 6000.0;
-        constexpr float demoPeak = 0.5f;
         constexpr int pictureBlockSize = 512;
         constexpr int editorSettleMs = 100;        // for the editor's timer to see the processed blocks
-
-        constexpr int notesPerChord = 4;
-        using Chord = std::array<double, notesPerChord>;
-
-        // A minor, F major, C major, G major, low voicings (Hz).
-        constexpr std::array<Chord, 4> progression { {
-            { 110.00, 164.81, 220.00, 261.63 },
-            {  87.31, 130.81, 174.61, 220.00 },
-            { 130.81, 196.00, 261.63, 329.63 },
-            {  98.00, 146.83, 196.00, 246.94 },
-        } };
-
-        /** One plucked sawtooth note from start to end: partial k at 1/k, each decaying faster
-            than the one below, damped over the last dampSeconds. Each partial is a rotating,
-            shrinking phasor, so a sample costs one complex product per partial. */
-        void addNote (juce::AudioBuffer<float>& out, double frequency, int start, int end, float leftGain, float rightGain)
-        {
-            const auto partials = static_cast<size_t> (highestPartialHz / frequency);
-            std::vector<std::complex<double>> phasor (partials), rotation (partials);
-
-            for (size_t k = 0; k < partials; ++k)
-            {
-                const auto number = static_cast<double> (k + 1);
-                phasor[k] = 1.0 / number;
-                rotation[k] = std::polar (std::exp (-(1.0 + 0.6 * static_cast<double> (k)) / (decaySeconds * demoSampleRate)),
-                                          juce::MathConstants<double>::twoPi * number * frequency / demoSampleRate);
-            }
-
-            const auto attackSamples = attackSeconds * demoSampleRate;
-            const auto dampSamples = dampSeconds * demoSampleRate;
-            end = juce::jmin (end, out.getNumSamples());
-
-            for (int i = start; i < end; ++i)
-            {
-                double value = 0.0;
-
-                for (size_t k = 0; k < partials; ++k)
-                {
-                    value += phasor[k].imag();
-                    phasor[k] *= rotation[k];
-                }
-
-                const auto attack = juce::jmin (1.0, (i - start) / attackSamples);
-                const auto damping = juce::jlimit (0.0, 1.0, (end - i) / dampSamples);
-                const auto sample = static_cast<float> (value * attack * damping);
-                out.addSample (0, i, sample * leftGain);
-                out.addSample (1, i, sample * rightGain);
-            }
-        }
 
         juce::Path tracePath (const juce::AudioBuffer<float>& samples, int first, int length,
                               juce::Rectangle<float> area, float unitHeight)
@@ -144,7 +84,8 @@ namespace kestrine::render
 
             processor.prepareToPlay (sampleRate, pictureBlockSize);
 
-            CompressorAudioProcessorEditor editor (processor);
+            // A picture: the editor asks the maker's site for nothing.
+            CompressorAudioProcessorEditor editor (processor, CompressorAudioProcessorEditor::VersionCheck::skip);
             juce::MidiBuffer midi;
 
             for (int start = 0; start + pictureBlockSize <= audio.getNumSamples(); start += pictureBlockSize)
@@ -170,33 +111,71 @@ namespace kestrine::render
         }
     }
 
-    juce::AudioBuffer<float> makeDemoInput()
+    namespace
     {
-        const auto chordLength = static_cast<int> (chordSeconds * demoSampleRate);
-        const auto total = juce::roundToInt ((chordSeconds * static_cast<double> (progression.size()) + releaseSeconds) * demoSampleRate);
-
-        juce::AudioBuffer<float> out (2, total);
-        out.clear();
-
-        for (size_t c = 0; c < progression.size(); ++c)
+        juce::Result writePngFile (const juce::File& file, const juce::Image& image)
         {
-            for (int n = 0; n < notesPerChord; ++n)
-            {
-                // Spread the notes across the stereo field, low on the left.
-                const auto pan = (static_cast<float> (n) / (notesPerChord - 1) - 0.5f) * 0.6f;
-                const auto start = static_cast<int> (c) * chordLength + static_cast<int> (n * strumSeconds * demoSampleRate);
-                const auto isLast = c + 1 == progression.size();
-                const auto end = isLast ? total : static_cast<int> (c + 1) * chordLength + static_cast<int> (dampSeconds * demoSampleRate);
-                addNote (out, progression[c][static_cast<size_t> (n)], start, end, 0.5f - pan, 0.5f + pan);
-            }
+            return writePng (image, file) ? juce::Result::ok() : juce::Result::fail ("cannot write " + file.getFullPathName());
         }
 
-        const auto peak = out.getMagnitude (0, total);
+        /** Renders the demo input through every factory preset into presets/ and draws the
+            contact sheet of them. */
+        juce::Result renderPresets (const RenderOptions& options, const juce::File& inputFile,
+                                    const juce::AudioBuffer<float>& input, int first, int length, DemoSummary& summary)
+        {
+            const auto presets = listPresets (options.factoryPresets);
 
-        if (peak > 0.0f)
-            out.applyGain (demoPeak / peak);
+            if (presets.empty())
+                return juce::Result::fail ("no factory presets in " + options.factoryPresets.getFullPathName());
 
-        return out;
+            const auto folder = summary.folder.getChildFile ("presets");
+
+            if (const auto created = folder.createDirectory(); created.failed())
+                return juce::Result::fail ("cannot create folder " + folder.getFullPathName() + ": " + created.getErrorMessage());
+
+            std::vector<PresetRendering> renderings;
+            juce::StringArray written;
+
+            for (const auto& preset : presets)
+            {
+                RenderOptions render;
+                render.input = inputFile;
+                render.output = folder.getChildFile (preset.file.getFileNameWithoutExtension() + ".wav");
+                render.bundle = options.bundle;
+                render.pluginFormat = options.pluginFormat;
+                render.blockSize = options.blockSize;
+                render.preset = preset.file.getFullPathName();
+
+                RenderSummary rendered;
+
+                if (const auto r = run (render, rendered); r.failed())
+                    return r;
+
+                PresetRendering rendering { preset.name, preset.category, {} };
+                double rate = 0.0;
+
+                if (const auto r = readAudioFile (render.output, rendering.output, rate); r.failed())
+                    return r;
+
+                renderings.push_back (std::move (rendering));
+                written.add (render.output.getFileName());
+            }
+
+            // Renderings of presets that are gone would mislead: the folder holds this run's only.
+            for (const auto& stale : folder.findChildFiles (juce::File::findFiles, false, "*.wav"))
+                if (! written.contains (stale.getFileName()))
+                    stale.deleteFile();
+
+            const auto sheetFile = summary.folder.getChildFile ("presets.png");
+
+            if (const auto r = writePngFile (sheetFile, drawPresetSheet (input, renderings, demoSampleRate, first, length)); r.failed())
+                return r;
+
+            summary.written.add ("presets/       the input rendered through each of the " + juce::String (presets.size())
+                                 + " factory presets, one WAV per preset");
+            summary.written.add ("presets.png    30 ms of input and output for each factory preset, one small panel each");
+            return juce::Result::ok();
+        }
     }
 
     std::vector<ParameterSetting> demoSettings()
@@ -260,6 +239,56 @@ namespace kestrine::render
         return image;
     }
 
+    juce::Image drawPresetSheet (const juce::AudioBuffer<float>& input, const std::vector<PresetRendering>& presets,
+                                 double sampleRate, int first, int length)
+    {
+        constexpr int columns = 2, width = 1600, panelHeight = 220;
+        constexpr float margin = 24.0f, titleHeight = 56.0f, gap = 16.0f, labelHeight = 26.0f;
+
+        const auto rows = juce::jmax (1, (static_cast<int> (presets.size()) + columns - 1) / columns);
+        const auto height = static_cast<int> (2.0f * margin + titleHeight + static_cast<float> (rows) * (panelHeight + gap));
+
+        juce::Image image (juce::Image::ARGB, width, height, true);
+        juce::Graphics g (image);
+        g.fillAll (juce::Colour (0xff0c1015));
+
+        auto area = juce::Rectangle<float> (0.0f, 0.0f, static_cast<float> (width), static_cast<float> (height)).reduced (margin);
+        g.setColour (juce::Colours::white);
+        g.setFont (26.0f);
+        g.drawText ("Kestrine factory presets: input (blue) and output (orange), left channel, "
+                        + juce::String (1000.0 * length / sampleRate, 0) + " ms",
+                    area.removeFromTop (titleHeight), juce::Justification::centredLeft);
+
+        const auto panelWidth = (area.getWidth() - gap * (columns - 1)) / columns;
+        const auto startMs = 1000.0 * first / sampleRate;
+        const auto lengthMs = 1000.0 * (length - 1) / sampleRate;
+        const juce::PathStrokeType stroke (1.5f, juce::PathStrokeType::curved, juce::PathStrokeType::rounded);
+
+        for (size_t i = 0; i < presets.size(); ++i)
+        {
+            const auto column = static_cast<float> (static_cast<int> (i) % columns);
+            const auto row = static_cast<float> (static_cast<int> (i) / columns);
+            const juce::Rectangle<float> panel { area.getX() + column * (panelWidth + gap), area.getY() + row * (panelHeight + gap),
+                                                 panelWidth, static_cast<float> (panelHeight) };
+            const auto waves = panel.withTrimmedTop (labelHeight);
+            const auto unitHeight = waves.getHeight() * 0.4f;
+            const auto& preset = presets[i];
+
+            drawPanel (g, waves, {}, unitHeight, startMs, lengthMs);
+            g.setColour (juce::Colours::white.withAlpha (0.9f));
+            g.setFont (18.0f);
+            g.drawText (preset.name + (preset.category.isNotEmpty() ? "   " + preset.category : juce::String()),
+                        panel.withHeight (labelHeight).reduced (4.0f, 0.0f), juce::Justification::centredLeft);
+
+            g.setColour (juce::Colour (0xff7fb8ff).withAlpha (0.8f));
+            g.strokePath (tracePath (input, first, length, waves, unitHeight), stroke);
+            g.setColour (juce::Colour (0xffffa24a).withAlpha (0.9f));
+            g.strokePath (tracePath (preset.output, first, length, waves, unitHeight), stroke);
+        }
+
+        return image;
+    }
+
     juce::Result runDemo (const RenderOptions& options, DemoSummary& summary)
     {
         const auto folder = options.demoFolder;
@@ -300,7 +329,7 @@ namespace kestrine::render
             return r;
 
         // 30 ms of the second chord, once its four notes have all come in.
-        const auto first = static_cast<int> ((chordSeconds + 0.25) * demoSampleRate);
+        const auto first = static_cast<int> ((demoChordSeconds + 0.25) * demoSampleRate);
         const auto length = static_cast<int> (0.030 * demoSampleRate);
         const auto caption = "settings: " + settingsText (render.settings) + "\nsamples " + juce::String (first)
                              + " to " + juce::String (first + length - 1) + " of " + juce::String (input.getNumSamples())
@@ -308,19 +337,7 @@ namespace kestrine::render
 
         const auto image = drawWaveforms (input, output, demoSampleRate, first, length, caption);
 
-        const auto pictured = writeAtomically (pictureFile, [&] (std::unique_ptr<juce::FileOutputStream> stream)
-        {
-            juce::PNGImageFormat png;
-
-            if (! png.writeImageToStream (image, *stream))
-                return juce::Result::fail ("cannot encode " + pictureFile.getFullPathName());
-
-            stream->flush();
-            return stream->getStatus().failed() ? juce::Result::fail ("cannot write " + pictureFile.getFullPathName())
-                                                : juce::Result::ok();
-        });
-
-        if (pictured.failed())
+        if (const auto pictured = writePngFile (pictureFile, image); pictured.failed())
             return pictured;
 
         summary.written.add ("input.wav      the demo input: four strummed chords, " + juce::String (input.getNumSamples() / demoSampleRate, 1)
@@ -331,6 +348,6 @@ namespace kestrine::render
         if (const auto editorPicture = writeEditorPicture (folder, render); editorPicture != juce::File())
             summary.written.add (editorPicture.getFileName().paddedRight (' ', 13) + "  the plug-in's editor with these settings");
 
-        return juce::Result::ok();
+        return renderPresets (options, inputFile, input, first, length, summary);
     }
 }

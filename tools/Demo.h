@@ -1,17 +1,12 @@
 #pragma once
 
+#include "DemoInput.h"
 #include "RenderSession.h"
 
 #include <juce_graphics/juce_graphics.h>
 
 namespace kestrine::render
 {
-    constexpr double demoSampleRate = 48000.0;
-
-    /** The demo input: four strummed chords of plucked, band-limited sawtooth notes, stereo,
-        48 kHz, about five seconds, peaking at 0.5. */
-    juce::AudioBuffer<float> makeDemoInput();
-
     /** Settings that make the effect plainly audible: three bumps, a slow drift, some shaping. */
     std::vector<ParameterSetting> demoSettings();
 
@@ -19,6 +14,18 @@ namespace kestrine::render
         one above the other and overlaid, with a caption. */
     juce::Image drawWaveforms (const juce::AudioBuffer<float>& input, const juce::AudioBuffer<float>& output,
                                double sampleRate, int first, int length, const juce::String& caption);
+
+    /** One factory preset's rendering of the demo input. */
+    struct PresetRendering
+    {
+        juce::String name, category;
+        juce::AudioBuffer<float> output;
+    };
+
+    /** The contact sheet of the factory presets: a small panel per preset, two to a row, with
+        input and output (left channel) overlaid over samples [first, first + length). */
+    juce::Image drawPresetSheet (const juce::AudioBuffer<float>& input, const std::vector<PresetRendering>& presets,
+                                 double sampleRate, int first, int length);
 
     /** What the demo wrote. */
     struct DemoSummary
@@ -29,6 +36,7 @@ namespace kestrine::render
     };
 
     /** Makes the demo input, renders it through the bundle, draws the waveforms and writes
-        everything into options.demoFolder. */
+        everything into options.demoFolder; then renders it through each factory preset (from
+        options.factoryPresets) into presets/ and draws their contact sheet, presets.png. */
     juce::Result runDemo (const RenderOptions& options, DemoSummary& summary);
 }

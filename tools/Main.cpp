@@ -103,7 +103,8 @@ int main (int argc, char* argv[])
         return exitBadCommandLine;
     }
 
-    const auto& options = parsed.options;
+    auto options = parsed.options;
+    options.factoryPresets = juce::File (KESTRINE_FACTORY_PRESETS);
 
     if (options.showHelp)
     {
@@ -137,6 +138,9 @@ int main (int argc, char* argv[])
 
     if (summary.parameterListing.isNotEmpty())
         std::cout << summary.parameterListing;
+
+    if (summary.presetListing.isNotEmpty())
+        std::cout << summary.presetListing;
 
     return 0;
 }

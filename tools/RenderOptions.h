@@ -45,12 +45,15 @@ namespace kestrine::render
         std::optional<host::PluginFormat> pluginFormat;   // --format; otherwise the bundle's extension says
         std::vector<ParameterSetting> settings;
         juce::File stateToLoad;
+        juce::String preset;             // --preset: a factory preset's name or a .vstpreset file
+        juce::File factoryPresets;       // the folder of the factory .vstpreset files
         juce::File stateToSave;
         int blockSize = 512;
         bool compensateLatency = true;
         OutputFormat format = OutputFormat::pcm24;
         bool showHelp = false;
         bool listParameters = false;
+        bool listPresets = false;
         juce::File demoFolder;   // set by --demo
 
         /** The format to load the bundle as: the one asked for, else the one its extension

@@ -1,9 +1,12 @@
 #include "RenderSession.h"
 
+#include "FactoryPreset.h"
 #include "StateBlock.h"
+#include "VstPresetFile.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -149,6 +152,30 @@ namespace kestrine::render
             return juce::Result::ok();
         }
 
+        /** The preset's name and category from its "Info" chunk, where it has them. */
+        void readMetaInfo (const kestrine::vstpreset::Preset& preset, PresetEntry& entry)
+        {
+            const auto* info = preset.find (kestrine::vstpreset::metaInfoId);
+
+            if (info == nullptr)
+                return;
+
+            const auto text = juce::String::fromUTF8 (reinterpret_cast<const char*> (info->data.data()), static_cast<int> (info->data.size()));
+
+            if (const auto xml = juce::parseXML (text))
+            {
+                for (const auto* attribute : xml->getChildWithTagNameIterator ("Attr"))
+                {
+                    const auto id = attribute->getStringAttribute ("id");
+
+                    if (id == "Name" && attribute->getStringAttribute ("value").isNotEmpty())
+                        entry.name = attribute->getStringAttribute ("value");
+                    else if (id == "MusicalCategory")
+                        entry.category = attribute->getStringAttribute ("value");
+                }
+            }
+        }
+
         juce::Result configure (HostedPlugin& host, const RenderOptions& options)
         {
             if (options.stateToLoad != juce::File())
@@ -156,6 +183,17 @@ namespace kestrine::render
                 const auto loaded = host.loadState (options.stateToLoad);
 
                 if (loaded.failed())
+                    return loaded;
+            }
+
+            if (options.preset.isNotEmpty())
+            {
+                juce::File presetFile;
+
+                if (const auto found = findPreset (options.preset, options.factoryPresets, presetFile); found.failed())
+                    return found;
+
+                if (const auto loaded = host.loadPreset (presetFile); loaded.failed())
                     return loaded;
             }
 
@@ -267,6 +305,22 @@ namespace kestrine::render
         return juce::Result::ok();
     }
 
+    juce::Result HostedPlugin::loadPreset (const juce::File& presetFile)
+    {
+        juce::MemoryBlock componentState;
+
+        if (const auto read = readComponentState (presetFile, componentState); read.failed())
+            return read;
+
+        // The "Comp" chunk is what the VST3 component's getState wrote: the plug-in's own block
+        // and the wrapper's trailer (the bypass). A VST3 host hands all of it to setState; the
+        // LV2 holds the plug-in's block alone in its state, and its bypass is a port.
+        host::restoreStateBlock (*plugin, format,
+                                 format == host::PluginFormat::vst3 ? componentState
+                                                                    : host::stateBlockOfComponentState (componentState));
+        return juce::Result::ok();
+    }
+
     juce::Result HostedPlugin::saveState (const juce::File& file)
     {
         const auto block = host::saveStateBlock (*plugin, format);
@@ -289,6 +343,106 @@ namespace kestrine::render
     void HostedPlugin::prepare (double sampleRate, int blockSize)
     {
         host::prepare (*plugin, format, sampleRate, blockSize);
+    }
+
+    //==============================================================================
+    std::vector<PresetEntry> listPresets (const juce::File& folder)
+    {
+        std::vector<PresetEntry> entries;
+
+        for (const auto& file : folder.findChildFiles (juce::File::findFiles, false, "*.vstpreset"))
+        {
+            PresetEntry entry { file.getFileNameWithoutExtension(), {}, file };
+            juce::MemoryBlock bytes;
+
+            if (file.loadFileAsData (bytes))
+                if (const auto read = kestrine::vstpreset::read (static_cast<const std::uint8_t*> (bytes.getData()), bytes.getSize());
+                    read.preset.has_value())
+                    readMetaInfo (*read.preset, entry);
+
+            entries.push_back (entry);
+        }
+
+        std::sort (entries.begin(), entries.end(), [] (const PresetEntry& a, const PresetEntry& b) { return a.name < b.name; });
+        return entries;
+    }
+
+    juce::String describePresets (const std::vector<PresetEntry>& presets)
+    {
+        juce::String text;
+
+        for (const auto& preset : presets)
+            text << preset.name << (preset.category.isNotEmpty() ? "  (" + preset.category + ")" : juce::String()) << "\n";
+
+        return text;
+    }
+
+    juce::Result findPreset (const juce::String& nameOrPath, const juce::File& factoryFolder, juce::File& presetFile)
+    {
+        const auto asPath = juce::File::getCurrentWorkingDirectory().getChildFile (nameOrPath);
+
+        if (asPath.existsAsFile())
+        {
+            presetFile = asPath;
+            return juce::Result::ok();
+        }
+
+        const auto factory = listPresets (factoryFolder);
+
+        for (const auto& entry : factory)
+        {
+            if (entry.name.equalsIgnoreCase (nameOrPath.trim()))
+            {
+                presetFile = entry.file;
+                return juce::Result::ok();
+            }
+        }
+
+        if (nameOrPath.endsWithIgnoreCase (".vstpreset") || nameOrPath.containsChar (juce::File::getSeparatorChar()))
+            return fail ("cannot read preset " + asPath.getFullPathName() + (asPath.isDirectory() ? ": it is a folder" : ": no such file"));
+
+        juce::StringArray names;
+
+        for (const auto& entry : factory)
+            names.add (entry.name);
+
+        return fail ("unknown preset \"" + nameOrPath + "\"; "
+                     + (names.isEmpty() ? "no factory presets in " + factoryFolder.getFullPathName()
+                                        : "factory presets: " + names.joinIntoString (", ")));
+    }
+
+    juce::Result readComponentState (const juce::File& presetFile, juce::MemoryBlock& componentState)
+    {
+        const auto where = "preset " + presetFile.getFullPathName();
+        juce::MemoryBlock bytes;
+
+        if (! presetFile.existsAsFile() || ! presetFile.loadFileAsData (bytes))
+            return fail ("cannot read " + where + (presetFile.isDirectory() ? ": it is a folder"
+                                                   : presetFile.existsAsFile() ? ": unreadable" : ": no such file"));
+
+        namespace vst = kestrine::vstpreset;
+        const auto read = vst::read (static_cast<const std::uint8_t*> (bytes.getData()), bytes.getSize());
+
+        if (! read.preset.has_value())
+            return fail (where + " is refused: " + juce::String (read.error));
+
+        const auto classId = juce::String (read.preset->classId);
+        const auto ownClassId = kestrine::assets::componentClassId();
+
+        if (! classId.equalsIgnoreCase (ownClassId))
+            return fail (where + " is for another plug-in: its class ID is " + classId + ", Kestrine's is " + ownClassId);
+
+        const auto* chunk = read.preset->find (vst::componentStateId);
+
+        if (chunk == nullptr)
+            return fail (where + " has no \"Comp\" chunk (the plug-in's state)");
+
+        if (chunk->data.size() > static_cast<size_t> (std::numeric_limits<int>::max())
+            || ! kestrine::state::extractText (chunk->data.data(), static_cast<int> (chunk->data.size())).has_value())
+            return fail (where + ": its \"Comp\" chunk holds no Kestrine state block");
+
+        componentState.replaceAll (chunk->data.data(), chunk->data.size());
+        return juce::Result::ok();
     }
 
     //==============================================================================
@@ -370,8 +524,14 @@ namespace kestrine::render
     {
         juce::String error;
 
+        if (options.listPresets)
+            summary.presetListing = describePresets (listPresets (options.factoryPresets));
+
         if (! options.wantsRender())
         {
+            if (options.listPresets && ! options.listParameters && options.stateToSave == juce::File())
+                return juce::Result::ok();
+
             // No audio: load the plug-in only to list its parameters or to write a state block.
             const auto host = HostedPlugin::load (options.resolvedPluginFormat(), options.bundle, listingSampleRate,
                                                   options.blockSize, error);

@@ -37,6 +37,10 @@ namespace kestrine::render
             VST3 a state saved by a JUCE-based host through getStateInformation. */
         juce::Result loadState (const juce::File& file);
 
+        /** Restores a .vstpreset file: its "Comp" chunk goes to the component as a host hands
+            it over. Refused, with nothing changed, as readComponentState refuses it. */
+        juce::Result loadPreset (const juce::File& presetFile);
+
         /** Writes the plug-in's own state block, atomically. */
         juce::Result saveState (const juce::File& file);
 
@@ -65,12 +69,37 @@ namespace kestrine::render
         int droppedFrames = 0;        // frames dropped from the start to compensate it
         double renderSeconds = 0.0;   // wall-clock time of the processing loop
         juce::String parameterListing;
+        juce::String presetListing;
     };
+
+    /** A preset file as --list-presets shows it. */
+    struct PresetEntry
+    {
+        juce::String name;        // from the file's meta data, else the file's name
+        juce::String category;    // from the file's meta data; may be empty
+        juce::File file;
+    };
+
+    /** The .vstpreset files of a folder, sorted by name. */
+    std::vector<PresetEntry> listPresets (const juce::File& folder);
+
+    /** One line per preset: its name and, in brackets, its category. */
+    juce::String describePresets (const std::vector<PresetEntry>& presets);
+
+    /** The file that --preset names: an existing file as given, or else the factory preset of
+        that name (letter case aside) in the folder. An unknown name is refused with the names
+        that exist. */
+    juce::Result findPreset (const juce::String& nameOrPath, const juce::File& factoryFolder, juce::File& presetFile);
+
+    /** The "Comp" chunk of a Kestrine .vstpreset file. Refused, with a one-line reason, when the
+        file cannot be read, is not a well-formed preset file, was written for another plug-in,
+        or has no "Comp" chunk holding a Kestrine state block. */
+    juce::Result readComponentState (const juce::File& presetFile, juce::MemoryBlock& componentState);
 
     /** Called after every block with the fraction of the render done (0 to 1). */
     using ProgressCallback = std::function<void (double)>;
 
-    /** Does what the options ask (render, --save-state, --list-parameters). On failure returns
+    /** Does what the options ask (render, --save-state, --list-parameters, --list-presets). On failure returns
         a one-line message and leaves no output file behind. */
     juce::Result run (const RenderOptions& options, RenderSummary& summary, const ProgressCallback& progress = {});
 
