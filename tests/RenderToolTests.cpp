@@ -230,6 +230,9 @@ TEST (RenderCommandLine, AcceptsTheDocumentedForms)
     EXPECT_TRUE (parse ({ "in.wav", "-h", "--bogus" }).options.showHelp);
     EXPECT_TRUE (parse ({ "--set", "drywet=0", "--save-state", "s.state" }).ok());   // no audio needed
     EXPECT_TRUE (parse ({ "--list-parameters" }).ok());
+    EXPECT_TRUE (parse ({ "--list-presets" }).options.listPresets);
+    EXPECT_EQ (parse ({ "--preset", " Warm Edge ", "in.wav", "out.wav" }).options.preset, "Warm Edge");
+    EXPECT_EQ (parse ({ "--preset=my/own.vstpreset", "--save-state", "s.state" }).options.preset, "my/own.vstpreset");
     EXPECT_TRUE (parse ({ "--demo", "demo-output", "--block-size", "256" }).options.wantsDemo());
 }
 
@@ -256,6 +259,10 @@ TEST (RenderCommandLine, RefusesBadCommandLinesWithAMessageNamingTheFault)
         { { "--demo", "d", "--set", "drywet=0" },                "--demo uses its own settings" },
         { { "--format", "vst2", "a.wav", "b.wav" },              "--format must be vst3 or lv2, got \"vst2\"" },
         { { "a.wav", "b.wav", "--format" },                      "--format needs vst3 or lv2" },
+        { { "a.wav", "b.wav", "--preset" },                      "--preset needs a factory preset's name or a .vstpreset file" },
+        { { "--preset", " ", "a.wav", "b.wav" },                 "--preset needs a factory preset's name" },
+        { { "--demo", "d", "--preset", "Warm Edge" },            "--demo uses its own settings" },
+        { { "--list-presets=yes" },                              "--list-presets takes no value" },
         { { "--format", "lv2", "--bundle", "/x/K.vst3", "a.wav", "b.wav" }, "--format lv2 does not fit /x/K.vst3, which is a VST3 bundle" },
         { { "--bundle", "/x/K.lv2", "--format", "VST3", "a.wav", "b.wav" }, "--format vst3 does not fit /x/K.lv2, which is an LV2 bundle" },
     };
@@ -689,6 +696,70 @@ TEST_F (RenderTool, APresetAppliesBeforeTheSettings)
 
     for (const auto& [id, value] : fuzz->values)
         EXPECT_NEAR (savedValue (options.stateToSave, id.toRawUTF8()), id == "drywet" ? 0.5 : value, 1.0e-4) << id;
+}
+
+// The options on the command line: --list-presets prints the factory presets; --preset applies
+// after --state and before --set, through the VST3 and the LV2 alike, by name or by file.
+TEST_F (RenderTool, PresetOptionsListAndApplyThroughEitherFormat)
+{
+    const auto texts = presetTexts();
+    const auto listing = runTool ({ "--list-presets" });
+    ASSERT_EQ (listing.exitCode, 0) << listing.output;
+    juce::StringArray expectedLines;
+    for (const auto& preset : texts)
+        expectedLines.add (preset.name + "  (" + preset.category + ")");
+    EXPECT_EQ (juce::StringArray::fromLines (listing.output.trimEnd()), expectedLines);
+
+    const auto pulse = std::find_if (texts.begin(), texts.end(), [] (const auto& p) { return p.name == "Hollow Pulse"; });
+    ASSERT_NE (pulse, texts.end());
+    const auto earlier = file ("earlier.state");
+    ASSERT_EQ (runTool ({ "--set", "drywet=0.1", "--set", "Width1=90", "--save-state", earlier.getFullPathName() }).exitCode, 0);
+
+    const auto lv2 = juce::File (KESTRINE_LV2_BUNDLE_PATH).getFullPathName();
+    const auto presetFile = factoryFolder.getChildFile ("Hollow Pulse.vstpreset").getFullPathName();
+    const struct { const char* state; juce::StringArray extra; } runs[] = {
+        { "vst3.state",      { "--preset", "hollow pulse" } },
+        { "lv2.state",       { "--preset", "Hollow Pulse", "--bundle", lv2 } },
+        { "lv2-file.state",  { "--preset", presetFile, "--format", "lv2" } },
+    };
+
+    for (const auto& r : runs)
+    {
+        juce::StringArray arguments { "--state", earlier.getFullPathName(), "--set", "drywet=0.5", "--save-state",
+                                      file (r.state).getFullPathName() };
+        arguments.addArray (r.extra);
+        const auto ran = runTool (arguments);
+        ASSERT_EQ (ran.exitCode, 0) << arguments.joinIntoString (" ") << ": " << ran.output;
+
+        for (const auto& [id, value] : pulse->values)
+            EXPECT_NEAR (savedValue (file (r.state), id.toRawUTF8()), id == "drywet" ? 0.5 : value, 1.0e-4) << r.state << " " << id;
+    }
+
+    EXPECT_TRUE (file ("lv2.state").hasIdenticalContentTo (file ("vst3.state")));
+
+    const auto input = file ("in.wav");
+    ASSERT_TRUE (writeWavFile (input, testSignal (2, 4000), 48000.0, OutputFormat::float32).wasOk());
+    file ("bad.vstpreset").replaceWithText ("not a preset");
+    const auto before = folderContents();
+    const auto in = input.getFullPathName();
+    const auto out = file ("out.wav").getFullPathName();
+    const struct { juce::StringArray arguments; int exitCode; const char* expected; } failures[] = {
+        { { in, out, "--preset", "Cold Edge" },                                1, "unknown preset \"Cold Edge\"; factory presets: Broken Fuzz" },
+        { { in, out, "--preset", file ("bad.vstpreset").getFullPathName() },   1, "bad.vstpreset is refused: truncated" },
+        { { in, out, "--preset", file ("none.vstpreset").getFullPathName() },  1, "none.vstpreset: no such file" },
+        { { in, out, "--bundle", lv2, "--preset", "Cold Edge" },               1, "unknown preset \"Cold Edge\"" },
+        { { in, out, "--preset" },                                             2, "--preset needs" },
+    };
+
+    for (const auto& f : failures)
+    {
+        const auto ran = runTool (f.arguments);
+        const auto description = f.arguments.joinIntoString (" ");
+        EXPECT_EQ (ran.exitCode, f.exitCode) << description << ": " << ran.output;
+        EXPECT_TRUE (ran.output.startsWith ("kestrine-render: ") && ran.output.contains (f.expected)) << description << " -> " << ran.output;
+        EXPECT_EQ (ran.output.trimEnd().indexOfAnyOf ("\r\n"), -1) << "more than one line: " << ran.output;
+        EXPECT_EQ (folderContents(), before) << description << " left a file behind";
+    }
 }
 
 TEST_F (RenderTool, DemoWritesItsInputOutputAndPicture)

@@ -12,6 +12,7 @@ namespace kestrine::render
     namespace
     {
         constexpr std::size_t helpColumn = 29;   // where the help text's descriptions start
+        constexpr const char* presetNeeds = "--preset needs a factory preset's name or a .vstpreset file";
 
         constexpr const char* usage =
             "Usage: kestrine-render [options] INPUT OUTPUT\n"
@@ -130,6 +131,12 @@ namespace kestrine::render
                 needsValue (set, "--set needs ID=VALUE, for example --set amplitude1=0.3");
 
                 state = pathOption ("--state", stateToLoad, "FILE", "load a saved state block before applying --set");
+                preset = app.add_option ("--preset", presetText,
+                                         "apply a factory preset (see --list-presets) or any\n"
+                                         "Kestrine .vstpreset file, after --state and before --set")
+                             ->type_name ("NAME|FILE")
+                             ->multi_option_policy (CLI::MultiOptionPolicy::TakeLast);
+                needsValue (preset, presetNeeds);
                 saveState = pathOption ("--save-state", stateToSave, "FILE",
                                         "write the state block after applying --state and --set\n"
                                         "(INPUT and OUTPUT may then be left out)");
@@ -158,10 +165,12 @@ namespace kestrine::render
                                    ->multi_option_policy (CLI::MultiOptionPolicy::TakeLast);
                 needsValue (pluginFormat, "--format needs vst3 or lv2");
                 list = flag ("--list-parameters", "print the parameters with their ranges and exit");
+                listPresets = flag ("--list-presets", "print the factory presets with their categories and exit");
                 demo = pathOption ("--demo", demoPath, "FOLDER",
                                    "make a built-in demo input, render it with audible\n"
                                    "settings and write input.wav, output.wav, waveforms.png\n"
-                                   "and editor.png into FOLDER");
+                                   "and editor.png into FOLDER, then render it through each\n"
+                                   "factory preset into presets/ and draw presets.png");
 
                 app.set_help_flag ("-h,--help", "print this text");
             }
@@ -212,7 +221,8 @@ namespace kestrine::render
                 juce::StringArray given;
 
                 for (const auto* option : app.parse_order())
-                    if (option == set || option == state || option == saveState || option == floatOutput || option == keepLatency)
+                    if (option == set || option == state || option == preset || option == saveState || option == floatOutput
+                        || option == keepLatency)
                         given.addIfNotAlreadyThere (fromUtf8 (option->get_name()));
 
                 return given;
@@ -223,10 +233,11 @@ namespace kestrine::render
             CLI::App app;
 
             std::vector<std::string> files, settings;
-            std::string stateToLoad, stateToSave, blockSizeText, bundlePath, formatText, demoPath;
+            std::string stateToLoad, stateToSave, presetText, blockSizeText, bundlePath, formatText, demoPath;
 
             CLI::Option* set = nullptr;
             CLI::Option* state = nullptr;
+            CLI::Option* preset = nullptr;
             CLI::Option* saveState = nullptr;
             CLI::Option* floatOutput = nullptr;
             CLI::Option* blockSize = nullptr;
@@ -234,6 +245,7 @@ namespace kestrine::render
             CLI::Option* bundle = nullptr;
             CLI::Option* pluginFormat = nullptr;
             CLI::Option* list = nullptr;
+            CLI::Option* listPresets = nullptr;
             CLI::Option* demo = nullptr;
 
         private:
@@ -324,6 +336,14 @@ namespace kestrine::render
             options.blockSize = *blockSize;
         }
 
+        if (CommandLine::given (line.preset))
+        {
+            options.preset = fromUtf8 (line.presetText).trim();
+
+            if (options.preset.isEmpty())
+                return fail (presetNeeds);
+        }
+
         if (CommandLine::given (line.state))      options.stateToLoad = resolvePath (line.stateToLoad);
         if (CommandLine::given (line.saveState))  options.stateToSave = resolvePath (line.stateToSave);
         if (CommandLine::given (line.pluginFormat))
@@ -359,6 +379,7 @@ namespace kestrine::render
 
         options.compensateLatency = ! CommandLine::given (line.keepLatency);
         options.listParameters = CommandLine::given (line.list);
+        options.listPresets = CommandLine::given (line.listPresets);
 
         const auto& positional = line.files;
 
@@ -382,8 +403,8 @@ namespace kestrine::render
 
         if (positional.empty())
         {
-            // Saving a state block or listing the parameters needs no audio.
-            if (options.listParameters || options.stateToSave != juce::File())
+            // Saving a state block or listing the parameters or presets needs no audio.
+            if (options.listParameters || options.listPresets || options.stateToSave != juce::File())
                 return parsed;
 
             return fail ("missing INPUT and OUTPUT files (see --help)");

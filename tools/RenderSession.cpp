@@ -525,7 +525,14 @@ namespace kestrine::render
         juce::String error;
 
         if (options.listPresets)
-            summary.presetListing = describePresets (listPresets (options.factoryPresets));
+        {
+            const auto presets = listPresets (options.factoryPresets);
+
+            if (presets.empty())
+                return fail ("no factory presets in " + options.factoryPresets.getFullPathName());
+
+            summary.presetListing = describePresets (presets);
+        }
 
         if (! options.wantsRender())
         {
