@@ -21,12 +21,17 @@ namespace kestrine::host
             return bundle.hasFileExtension (".vst3");
         }
 
-        /** True when the folder holds an LV2 manifest that describes Kestrine. */
+        /** True when the folder holds an LV2 manifest that describes Kestrine with a binary: the
+            plug-in itself, not a bundle of presets that names it as what they apply to. */
         bool describesKestrine (const juce::File& bundle)
         {
             const auto manifest = bundle.getChildFile ("manifest.ttl");
-            return manifest.existsAsFile()
-                   && manifest.loadFileAsString().contains (juce::String ("<") + JucePlugin_LV2URI + ">");
+
+            if (! manifest.existsAsFile())
+                return false;
+
+            const auto text = manifest.loadFileAsString();
+            return text.contains (juce::String ("<") + JucePlugin_LV2URI + ">") && text.contains ("lv2:binary");
         }
 
         /** True when both folders hold the same files with the same contents. */

@@ -1,7 +1,8 @@
 // The LV2 bundle and the standalone application: the bundle's Turtle files and how LV2 tools
-// read them, the LV2 as JUCE's LV2 hosting sees it, the same samples and state through the VST3
-// and the LV2, repeated loading, and the application's window.
+// read them, the LV2 as JUCE's LV2 hosting sees it, the factory presets' LV2 bundle, the same
+// samples and state through the VST3 and the LV2, repeated loading, and the application's window.
 
+#include "FactoryPreset.h"
 #include "PluginHost.h"
 #include "PluginLoader.h"
 #include "PluginProcessor.h"
@@ -25,6 +26,7 @@ namespace
     constexpr int latency = 1600;
 
     juce::File lv2Bundle()   { return juce::File (KESTRINE_LV2_BUNDLE_PATH); }
+    juce::File lv2Presets()  { return juce::File (KESTRINE_LV2_PRESETS_BUNDLE); }
     juce::File vst3Bundle()  { return juce::File (KESTRINE_BUNDLE_PATH); }
     juce::File bundleOf (PluginFormat format) { return format == PluginFormat::lv2 ? lv2Bundle() : vst3Bundle(); }
 
@@ -210,6 +212,9 @@ TEST (LV2Host, LoaderRefusesABundleThatAnotherKestrineWouldShadow)
     ASSERT_TRUE (lv2Bundle().copyDirectoryTo (bundle));
     ASSERT_TRUE (lv2Bundle().copyDirectoryTo (copy));
 
+    // The presets' bundle names Kestrine too, as what its presets apply to: no rival.
+    ASSERT_TRUE (lv2Presets().copyDirectoryTo (folder.getChildFile ("Kestrine-presets.lv2")));
+
     juce::String error;
     EXPECT_NE (loadPlugin (PluginFormat::lv2, bundle, sampleRate, blockSize, error), nullptr) << error;
 
@@ -389,6 +394,94 @@ TEST (LV2Host, StateRestoredBeforeTheFirstBlockAppliesAtOnce)
         EXPECT_EQ (processor.dryWet.target.load(), dryWet);
         EXPECT_EQ (processor.dryWet.current.load(), c.jumps ? dryWet : 1.0f);
         EXPECT_EQ (processor.distortion.current.load(), c.jumps ? distortion : 0.0f);
+    }
+}
+
+//==============================================================================
+// The factory presets as LV2 presets, in a bundle of their own beside Kestrine.lv2.
+TEST (LV2Presets, TheBundlePassesTheLV2ValidatorAndLilvListsEveryPreset)
+{
+    std::vector<kestrine::assets::FactoryPreset> presets;
+    ASSERT_TRUE (kestrine::assets::readFactoryPresets (juce::File (KESTRINE_SOURCE_DIR).getChildFile ("presets"), presets).wasOk());
+
+    // Validated together with the plug-in's own files, which define what the presets apply to.
+    juce::StringArray command { "lv2_validate" };
+
+    for (const auto& bundle : { lv2Bundle(), lv2Presets() })
+        for (const auto& file : bundle.findChildFiles (juce::File::findFiles, false, "*.ttl"))
+            command.add (file.getFullPathName());
+
+    ASSERT_EQ (command.size(), 1 + 3 + 1 + static_cast<int> (presets.size()));
+    const auto validated = run (command);
+    EXPECT_EQ (validated.exitCode, 0) << validated.output;
+    EXPECT_TRUE (validated.output.contains ("Found 0 errors")) << validated.output;
+
+    const auto info = run (withLv2Path ({ "lv2info", pluginUri }));
+    ASSERT_EQ (info.exitCode, 0) << info.output;
+    const auto listed = info.output.fromFirstOccurrenceOf ("Presets:", false, false);
+    EXPECT_TRUE (listed.contains ("Default")) << info.output;   // the one program
+
+    for (const auto& preset : presets)
+        EXPECT_TRUE (listed.contains (preset.name)) << preset.name << "\n" << info.output;
+
+    EXPECT_FALSE (info.output.containsIgnoreCase ("error")) << info.output;
+    EXPECT_FALSE (info.output.containsIgnoreCase ("warning")) << info.output;
+}
+
+// JUCE's LV2 hosting offers an LV2's presets as its programs: selecting one restores it.
+TEST (LV2Presets, AHostRestoringEachPresetGetsEveryParameterOfIt)
+{
+    std::vector<kestrine::assets::FactoryPreset> presets;
+    ASSERT_TRUE (kestrine::assets::readFactoryPresets (juce::File (KESTRINE_SOURCE_DIR).getChildFile ("presets"), presets).wasOk());
+    ASSERT_FALSE (presets.empty());
+
+    auto plugin = load (PluginFormat::lv2);
+    ASSERT_NE (plugin, nullptr);
+    prepare (*plugin, PluginFormat::lv2, sampleRate, blockSize);
+
+    juce::StringArray programs;
+
+    for (int i = 0; i < plugin->getNumPrograms(); ++i)
+        programs.add (plugin->getProgramName (i));
+
+    ASSERT_EQ (programs.size(), static_cast<int> (presets.size()) + 1) << programs.joinIntoString (", ");
+    EXPECT_TRUE (programs.contains ("Default"));
+
+    const CompressorAudioProcessor reference;   // the normalised form of a plain value
+
+    for (const auto& preset : presets)
+    {
+        SCOPED_TRACE (preset.name.toStdString());
+        const auto program = programs.indexOf (preset.name);
+        ASSERT_GE (program, 0) << programs.joinIntoString (", ");
+        plugin->setCurrentProgram (program);
+
+        // What the plug-in now stores is the preset: every parameter at the preset's value.
+        CompressorAudioProcessor restored;
+        const auto block = saveStateBlock (*plugin, PluginFormat::lv2);
+        ASSERT_GT (block.getSize(), 0u);
+        restored.setStateInformation (block.getData(), static_cast<int> (block.getSize()));
+
+        // And what the host shows, once a process call has brought the plug-in's values over.
+        juce::AudioBuffer<float> none (2, 0);
+        juce::MidiBuffer midi;
+        plugin->processBlock (none, midi);
+
+        for (const auto& [id, value] : preset.values)
+        {
+            auto* ranged = reference.parameters.getParameter (id);
+            ASSERT_NE (ranged, nullptr) << id;
+            const auto expected = ranged->convertTo0to1 (static_cast<float> (value));
+            EXPECT_NEAR (restored.parameters.getParameter (id)->getValue(), expected, 1.0e-6f) << id;
+
+            const auto hosted = std::find_if (plugin->getParameters().begin(), plugin->getParameters().end(), [&] (auto* p)
+            {
+                const auto* withId = dynamic_cast<juce::HostedAudioProcessorParameter*> (p);
+                return withId != nullptr && withId->getParameterID() == "des:" + pluginUri + ":" + id;
+            });
+            ASSERT_NE (hosted, plugin->getParameters().end()) << id;
+            EXPECT_NEAR ((*hosted)->getValue(), expected, 1.0e-5f) << id;
+        }
     }
 }
 

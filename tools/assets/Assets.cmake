@@ -20,9 +20,11 @@ target_link_libraries(kestrine-assets PRIVATE kestrine_assets_core kestrine_warn
 
 file(GLOB KESTRINE_PRESET_TEXTS CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/presets/*.xml")
 
-# Where the build puts what it makes: the .vstpreset files beside the bundle's folder, the
-# snapshots inside the bundle, where hosts look for them.
+# Where the build puts what it makes: the .vstpreset files beside the bundle's folder, the LV2
+# presets as a bundle beside Kestrine.lv2 (where an LV2 host that loads the one finds the other),
+# the snapshots inside the bundle, where hosts look for them.
 set(KESTRINE_VST3_PRESETS_DIR "${CMAKE_BINARY_DIR}/Kestrine_artefacts/$<CONFIG>/VST3Presets")
+set(KESTRINE_LV2_PRESETS_BUNDLE "${CMAKE_BINARY_DIR}/Kestrine_artefacts/$<CONFIG>/LV2/Kestrine-presets.lv2")
 set(KESTRINE_SNAPSHOT_PRESET "Hollow Pulse" CACHE STRING "The factory preset that the bundle's snapshots show")
 set(_kestrine_assets_stamp "${CMAKE_BINARY_DIR}/Kestrine_artefacts/$<CONFIG>/kestrine-assets.stamp")
 
@@ -44,6 +46,7 @@ add_custom_command(
             --presets "${PROJECT_SOURCE_DIR}/presets"
             --bundle "${KESTRINE_BUNDLE}"
             --vst3-presets "${KESTRINE_VST3_PRESETS_DIR}"
+            --lv2-presets "${KESTRINE_LV2_PRESETS_BUNDLE}"
             --snapshots "${KESTRINE_BUNDLE}/Contents/Resources/Snapshots"
             --snapshot-preset "${KESTRINE_SNAPSHOT_PRESET}"
     COMMAND "${CMAKE_COMMAND}" -E touch "${_kestrine_assets_stamp}"
@@ -52,3 +55,11 @@ add_custom_command(
     VERBATIM)
 
 add_custom_target(KestrineAssets ALL DEPENDS "${_kestrine_assets_stamp}")
+
+# The presets go where hosts look for them: the .vstpreset files into the VST3 preset folder of
+# the maker and plug-in, the LV2 presets' bundle beside Kestrine.lv2.
+install(DIRECTORY "${KESTRINE_VST3_PRESETS_DIR}/"
+        DESTINATION "${KESTRINE_VST3_PRESETS_INSTALL_DIR}"
+        FILES_MATCHING PATTERN "*.vstpreset")
+install(DIRECTORY "${KESTRINE_LV2_PRESETS_BUNDLE}"
+        DESTINATION "${KESTRINE_LV2_INSTALL_DIR}")

@@ -2,12 +2,15 @@
 //   - a VST3 preset file per preset, whose "Comp" chunk is what the built bundle's component
 //     writes from getState once the preset's text is restored into it, and whose "Info" chunk
 //     holds the preset's name and category;
+//   - an LV2 bundle of presets, Kestrine-presets.lv2, in the form the framework's LV2 client
+//     restores: the plug-in's state block in the framework's base-64 text under the plug-in's
+//     "StateString" property;
 //   - the bundle's snapshots: the editor drawn offscreen at 1x and 2x after a short musical
 //     input ran through the processor with one of the presets.
 // Every preset is checked first: a preset the plug-in would not take as written fails the build.
 //
-// kestrine-assets --presets DIR --bundle Kestrine.vst3 --vst3-presets DIR --snapshots DIR
-//                 --snapshot-preset NAME
+// kestrine-assets --presets DIR --bundle Kestrine.vst3 --vst3-presets DIR --lv2-presets DIR
+//                 --snapshots DIR --snapshot-preset NAME
 #include "DemoInput.h"
 #include "EditorSnapshot.h"
 #include "FactoryPreset.h"
@@ -35,7 +38,7 @@ namespace
 
     struct Arguments
     {
-        juce::File presets, bundle, vst3Presets, snapshots;
+        juce::File presets, bundle, vst3Presets, lv2Presets, snapshots;
         juce::String snapshotPreset;
     };
 
@@ -46,7 +49,8 @@ namespace
         for (int i = 0; i + 1 < arguments.size(); i += 2)
             values[arguments[i]] = arguments[i + 1];
 
-        const juce::StringArray required { "--presets", "--bundle", "--vst3-presets", "--snapshots", "--snapshot-preset" };
+        const juce::StringArray required { "--presets", "--bundle", "--vst3-presets", "--lv2-presets", "--snapshots",
+                                           "--snapshot-preset" };
 
         if (arguments.size() != 2 * required.size())
         {
@@ -65,7 +69,7 @@ namespace
 
         const auto file = [] (const juce::String& path) { return juce::File::getCurrentWorkingDirectory().getChildFile (path); };
         return Arguments { file (values["--presets"]), file (values["--bundle"]), file (values["--vst3-presets"]),
-                           file (values["--snapshots"]), values["--snapshot-preset"] };
+                           file (values["--lv2-presets"]), file (values["--snapshots"]), values["--snapshot-preset"] };
     }
 
     juce::Result writeAtomically (const juce::File& target, const void* data, size_t size)
@@ -214,6 +218,103 @@ namespace
         return juce::Result::ok();
     }
 
+    /** A Turtle string literal: the text between quotes, with quotes, backslashes and line
+        breaks escaped. */
+    juce::String turtleString (const juce::String& text)
+    {
+        return "\"" + text.replace ("\\", "\\\\").replace ("\"", "\\\"").replace ("\n", "\\n").replace ("\r", "\\r") + "\"";
+    }
+
+    /** The preset's name as the last part of its URI and its file name: letters and digits,
+        words joined by hyphens ("Warm Edge" -> "warm-edge"). */
+    juce::String presetSlug (const juce::String& name)
+    {
+        juce::String slug;
+
+        for (const auto c : name.toLowerCase())
+        {
+            if (juce::CharacterFunctions::isLetterOrDigit (c) && c < 128)
+                slug += juce::String::charToString (c);
+            else if (slug.isNotEmpty() && ! slug.endsWithChar ('-'))
+                slug += "-";
+        }
+
+        return slug.trimCharactersAtEnd ("-");
+    }
+
+    juce::Result writeText (const juce::File& target, const juce::String& text)
+    {
+        return writeAtomically (target, text.toRawUTF8(), text.getNumBytesAsUTF8());
+    }
+
+    /** The presets as an LV2 bundle of their own: a manifest that names each preset and the
+        plug-in it applies to, and one Turtle file per preset with its label, description and
+        state. The state is what the framework's LV2 client stores and restores: the plug-in's
+        state block, as the processor writes it once the preset is restored into it, in the
+        framework's base-64 text under the plug-in's "StateString" property. */
+    juce::Result writeLv2Presets (const std::vector<FactoryPreset>& presets, const juce::File& bundle)
+    {
+        const juce::String pluginUri { JucePlugin_LV2URI };
+        const auto stateProperty = "<" + pluginUri + ":StateString>";
+        const juce::String prefixes = "@prefix lv2:   <http://lv2plug.in/ns/lv2core#> .\n"
+                                      "@prefix pset:  <http://lv2plug.in/ns/ext/presets#> .\n"
+                                      "@prefix rdf:   <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
+                                      "@prefix rdfs:  <http://www.w3.org/2000/01/rdf-schema#> .\n"
+                                      "@prefix state: <http://lv2plug.in/ns/ext/state#> .\n\n";
+
+        juce::String manifest = prefixes;
+        manifest << stateProperty << "\n"
+                 << "\ta rdf:Property ;\n"
+                 << "\trdfs:label \"State\" ;\n"
+                 << "\trdfs:comment \"The plug-in's state block, in the framework's base-64 text.\" .\n";
+
+        juce::StringArray written { "manifest.ttl" };
+
+        for (const auto& preset : presets)
+        {
+            CompressorAudioProcessor processor;
+            const auto block = preset.stateBlock();
+            processor.setStateInformation (block.getData(), static_cast<int> (block.getSize()));
+
+            juce::MemoryBlock state;
+            processor.getStateInformation (state);
+
+            const auto slug = presetSlug (preset.name);
+            const auto uri = "<" + pluginUri + "/presets#" + slug + ">";
+            const auto fileName = slug + ".ttl";
+
+            manifest << "\n" << uri << "\n"
+                     << "\ta pset:Preset ;\n"
+                     << "\tlv2:appliesTo <" << pluginUri << "> ;\n"
+                     << "\trdfs:seeAlso <" << fileName << "> .\n";
+
+            juce::String text = prefixes;
+            text << uri << "\n"
+                 << "\ta pset:Preset ;\n"
+                 << "\tlv2:appliesTo <" << pluginUri << "> ;\n"
+                 << "\trdfs:label " << turtleString (preset.name) << " ;\n"
+                 << "\trdfs:comment " << turtleString (preset.category + ": " + preset.description) << " ;\n"
+                 << "\tstate:state [\n"
+                 << "\t\t" << stateProperty << " " << turtleString (state.toBase64Encoding()) << "\n"
+                 << "\t] .\n";
+
+            if (const auto r = writeText (bundle.getChildFile (fileName), text); r.failed())
+                return r;
+
+            written.add (fileName);
+        }
+
+        if (const auto r = writeText (bundle.getChildFile ("manifest.ttl"), manifest); r.failed())
+            return r;
+
+        // A preset whose text has gone leaves no file behind.
+        for (const auto& stale : bundle.findChildFiles (juce::File::findFiles, false, "*.ttl"))
+            if (! written.contains (stale.getFileName()))
+                stale.deleteFile();
+
+        return juce::Result::ok();
+    }
+
     /** The snapshot's file name prefix: the component's class ID, as hosts look it up. */
     juce::Result writeSnapshots (const std::vector<FactoryPreset>& presets, const juce::String& presetName, const juce::File& folder)
     {
@@ -267,6 +368,9 @@ namespace
             return r;
 
         if (const auto r = writeVst3Presets (presets, arguments.bundle, arguments.vst3Presets); r.failed())
+            return r;
+
+        if (const auto r = writeLv2Presets (presets, arguments.lv2Presets); r.failed())
             return r;
 
         return writeSnapshots (presets, arguments.snapshotPreset, arguments.snapshots);
