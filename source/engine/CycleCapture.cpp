@@ -2,85 +2,196 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace kestrine
 {
     namespace
     {
-        constexpr int unset = -1;
+        // The balance test, |P - N| / (P + N) < 0.1, decided from the running sums.
+        //
+        // The running sums add at most epochLength non-negative values in double precision,
+        // so each carries a relative error below 2.3e-13; a window's sums P_d and N_d, one or
+        // two differences of them, are off by less than 2.3e-13 times the sum of the running
+        // values used (the "magnitude"). With D = P_d + N_d that moves the ratio by at most
+        // 2 x 2.3e-13 x magnitude / D (since |P - N| <= P + N).
+        //
+        // The single-precision sums that the definition takes sample after sample are sums of
+        // non-negative values, each within (j - 1) u / (1 - (j - 1) u) of the exact sum, j the
+        // number of samples and u = 2^-24; that moves the ratio by at most 1.001 j u. The
+        // subtraction, addition and division in single precision add at most 3.01 u of
+        // relative error to a ratio that is at most 1 in magnitude.
+        //
+        // So with margin = D (1.001 j u + 3.02 u + 1e-15) + 5e-13 x magnitude, the comparison
+        // of the definition comes out "balanced" when |P_d - N_d| + margin < 0.1 D and
+        // "unbalanced" when |P_d - N_d| - margin > 0.1 D; otherwise it is decided by the
+        // single-precision sums themselves. Outside [2^-110, 2^100] (or for non-finite sums)
+        // D is not trusted either: there single-precision overflow, or results flushed to
+        // zero, could decide the comparison.
+        constexpr double unitRoundoff = 1.0 / 16777216.0;
+        constexpr double marginPerSample = 1.001 * unitRoundoff;
+        constexpr double marginOfOperations = 3.02 * unitRoundoff + 1.0e-15;
+        constexpr double marginPerMagnitude = 5.0e-13;
+        constexpr double smallestTrusted = 7.7e-34;     // just below 2^-110
+        constexpr double largestTrusted = 1.26e30;      // just below 2^100
+        constexpr double limit = static_cast<double> (balanceLimit);
+
+        enum class Balance { balanced, unbalanced, open };
+
+        /** Largest magnitude of n samples (0 for none). Magnitudes of floats compare like their
+            bit patterns without the sign, which keeps the loop simple enough to vectorise. */
+        std::uint32_t largestMagnitudeBits (const float* samples, int n) noexcept
+        {
+            std::uint32_t largest = 0;
+
+            for (int i = 0; i < n; ++i)
+            {
+                std::uint32_t bits;
+                std::memcpy (&bits, samples + i, sizeof bits);
+                bits &= 0x7fffffffu;
+                largest = bits > largest ? bits : largest;
+            }
+
+            return largest;
+        }
     }
 
     int CycleCapture::advance (float left, float right) noexcept
     {
         const float x = (left + right) * 0.5f;
+        const std::int64_t now = written;
+        const auto here = slot (now);
 
-        int w = ringWriteIndex;
-        if (w >= ringLength || w < 0)
-            w = 0;
-        inputRing[static_cast<size_t> (w)] = x;
-        ringWriteIndex = w + 1;
+        samples[here] = x;
 
-        int r = ringReadIndex;
-        if (r >= ringLength || r < 0)
-            r = ringReadIndex = 0;
-        const int n = r == ringLength - 1 ? 0 : r + 1;
-
-        ringReadIndex = r + 1;
-
-        if (! (inputRing[static_cast<size_t> (r)] < 0.0f && inputRing[static_cast<size_t> (n)] > 0.0f))
-            return 0;
-
-        windowStart = n;
-        return analyseWindow();
-    }
-
-    int CycleCapture::analyseWindow() noexcept
-    {
-        // The window starts with the first positive sample after the crossing. Everything the
-        // result depends on (the falling crossing, the sums and the peak up to the period's end)
-        // is known once the balanced rising crossing is found, so the walk stops there.
-        int first = unset;
-        float positive = 0.0f, negative = 0.0f;
-        cyclePeak = 0.0f;
-
-        float here = window (0);
-
-        for (int j = 0; j < lookAhead - 1; ++j)
+        if ((now & (epochLength - 1)) == 0)
         {
-            const float next = window (j + 1);
-
-            if (here < 0.0f && next > 0.0f && first != unset
-                 && std::abs ((positive - negative) / (positive + negative)) < balanceLimit)
-                return j < minimumCycle ? 0 : j;
-
-            if (here > 0.0f && next < 0.0f && first == unset)
-                first = j;
-
-            if (here > 0.0f)
-                positive = positive + here;
-            else
-                negative = negative - here;
-
-            cyclePeak = std::max (cyclePeak, std::abs (here));
-            here = next;
+            previousEpoch = running;
+            running = {};
         }
 
-        // No balanced period ends inside the window (the last sample has no successor, so no
-        // crossing can be recognised there).
+        sumsBefore[here] = running;
+        const auto value = static_cast<double> (x);
+        running.positive += x > 0.0f ? value : 0.0;
+        running.negative += x > 0.0f ? 0.0 : -value;
+
+        if (last < 0.0f && x > 0.0f)
+            rising.push (now - 1);
+        else if (last > 0.0f && x < 0.0f)
+            falling.push (now - 1);
+
+        last = x;
+        written = now + 1;
+
+        // The sample examined now is lookAhead samples old; it starts a window when an upward
+        // crossing follows it. No later window starts at or before it, so a falling crossing
+        // there is never needed again (this also bounds the falling crossings kept).
+        const std::int64_t examined = now - lookAhead;
+
+        while (falling.count > 0 && falling.at (0) <= examined)
+            falling.pop();
+
+        if (rising.count == 0 || rising.at (0) != examined)
+            return 0;
+
+        rising.pop();
+        return analyse (examined + 1);
+    }
+
+    CycleCapture::Sums CycleCapture::windowSums (std::int64_t start, std::int64_t end, double& magnitude) const noexcept
+    {
+        const auto& before = sumsBefore[slot (start)];
+        const auto& after = sumsBefore[slot (end)];
+        magnitude = before.positive + before.negative + after.positive + after.negative;
+
+        if ((start / epochLength) == (end / epochLength))
+            return { after.positive - before.positive, after.negative - before.negative };
+
+        // The window spans one epoch boundary (it is shorter than an epoch), and end lies in
+        // the current epoch: the previous one is the epoch of start.
+        magnitude += previousEpoch.positive + previousEpoch.negative;
+        return { (previousEpoch.positive - before.positive) + after.positive,
+                 (previousEpoch.negative - before.negative) + after.negative };
+    }
+
+    int CycleCapture::analyse (std::int64_t start) noexcept
+    {
+        // The window starts with the first positive sample after the crossing. Its period ends
+        // at the first upward crossing after its first falling one where the samples before
+        // it balance. The falling crossings kept all lie in the window.
+        if (falling.count == 0)
+            return 0;
+
+        const std::int64_t firstFalling = falling.at (0);
+
+        // The single-precision sums of the definition, taken only as far as needed.
+        std::int64_t summedTo = start;
+        float positive = 0.0f, negative = 0.0f;
+
+        for (int i = 0; i < rising.count; ++i)
+        {
+            const std::int64_t crossing = rising.at (i);
+
+            if (crossing <= firstFalling)
+                continue;
+
+            const int j = static_cast<int> (crossing - start);
+            double magnitude = 0.0;
+            const auto sums = windowSums (start, crossing, magnitude);
+            const double total = sums.positive + sums.negative;
+            auto balance = Balance::open;
+
+            if (total >= smallestTrusted && total <= largestTrusted)
+            {
+                const double imbalance = std::abs (sums.positive - sums.negative);
+                const double margin = total * (static_cast<double> (j) * marginPerSample + marginOfOperations)
+                                        + marginPerMagnitude * magnitude;
+
+                if (imbalance + margin < limit * total)
+                    balance = Balance::balanced;
+                else if (imbalance - margin > limit * total)
+                    balance = Balance::unbalanced;
+            }
+
+            if (balance == Balance::open)
+            {
+                for (; summedTo < crossing; ++summedTo)
+                {
+                    const float v = samples[slot (summedTo)];
+
+                    if (v > 0.0f)
+                        positive = positive + v;
+                    else
+                        negative = negative - v;
+                }
+
+                balance = std::abs ((positive - negative) / (positive + negative)) < balanceLimit ? Balance::balanced
+                                                                                                 : Balance::unbalanced;
+            }
+
+            if (balance == Balance::balanced)
+                return j < minimumCycle ? 0 : j;
+        }
+
+        // No balanced period ends inside the window.
         return 0;
     }
 
     void CycleCapture::capture (int period, const BumpCurveTable& curve) noexcept
     {
-        // Only the previous cycle's entries beyond the new one need clearing: the rest is zero.
-        for (int j = 0; j < period; ++j)
-            capturedCycle[static_cast<size_t> (j)] = window (j);
-
+        // The cycle may wrap around the end of the history: at most two stretches. Only the
+        // previous cycle's entries beyond the new one need clearing: the rest is zero.
+        const auto first = slot (written - lookAhead);
+        const int head = std::min (period, historyLength - static_cast<int> (first));
+        std::copy (samples.begin() + static_cast<std::ptrdiff_t> (first), samples.begin() + static_cast<std::ptrdiff_t> (first) + head, capturedCycle.begin());
+        std::copy (samples.begin(), samples.begin() + (period - head), capturedCycle.begin() + head);
         std::fill (capturedCycle.begin() + period, capturedCycle.begin() + std::max (period, periodLength), 0.0f);
         periodLength = period;
 
-        if (cyclePeak > 1.0f)
-            cyclePeak = 1.0f;
+        const auto largest = largestMagnitudeBits (capturedCycle.data(), period);
+        float peak;
+        std::memcpy (&peak, &largest, sizeof peak);
+        cyclePeak = peak > 1.0f ? 1.0f : peak;
 
         stretchCurve (bumpSignal, bumpSignalEnd, curve, period, cyclePeak);
     }

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 
 namespace kestrine
 {
@@ -19,40 +20,91 @@ namespace kestrine
         1600-step walk over a cleared signal. */
     void stretchCurve (CycleBuffer& signal, int& writtenEnd, const BumpCurveTable& curve, int period, float peak) noexcept;
 
-    /** The analysis stage: keeps a mono copy of the input in a ring, watches the position
-        1600 samples behind the newest sample for an upward zero crossing, finds where the
-        period that starts there ends, and captures it with the bump curve stretched over it.
-        Audio thread only. */
+    /** The analysis stage: keeps the mono sum of the input, watches the sample 1600 samples
+        behind the newest one for an upward zero crossing, finds where the period that starts
+        there ends, and captures it.
+
+        What the analysis needs is kept as the samples arrive, so that it never rescans the
+        window: the upward and the falling crossings in order, and per sample the running sums
+        of the positive samples and of the magnitudes of the others (in double precision,
+        restarted every 2048 samples). A period ends at the first upward crossing after the
+        first falling one where |P - N| / (P + N) < 0.1, with P and N the single-precision
+        sums taken sample after sample from the window's start. The running sums give P and N
+        to within a proven bound (see CycleCapture.cpp); when it leaves the comparison open,
+        the single-precision sums are taken sample after sample as the definition says, so
+        the result is always exactly that of the definition. Audio thread only. */
     class CycleCapture
     {
     public:
-        /** Writes the mono sum of one input sample into the ring and examines the position
-            1600 samples back. Returns the length of the period that starts there, or 0 when
-            no period is found. */
+        /** Writes the mono sum of one input sample and examines the sample 1600 samples back.
+            Returns the length of the period that starts there, or 0 when no period is found. */
         int advance (float left, float right) noexcept;
 
-        /** Captures the period that advance() has just found: copies the cycle, limits its
-            peak and stretches the curve, scaled by the peak, over it as the bump signal. */
+        /** Captures the period that advance() has just found: copies the cycle, measures its
+            peak, limited to 1, and stretches the curve, scaled by the peak, over it as the bump
+            signal. */
         void capture (int period, const BumpCurveTable& curve) noexcept;
 
-        std::array<float, ringLength> inputRing {};
-        int ringWriteIndex = lookAhead;
-        int ringReadIndex = 0;                         // always lookAhead positions behind the write position
-        int windowStart = 0;                           // ring index of the first sample after the last crossing
-        CycleBuffer capturedCycle {};                  // the cycle in its first periodLength entries, zeros after
-        int periodLength = 0;                          // 11 to 1598 once a cycle was captured
-        float cyclePeak = 0.0f;                        // at most 1 after a capture
+        CycleBuffer capturedCycle {};  // the cycle in its first periodLength entries, zeros after
+        int periodLength = 0;          // 11 to 1598 once a cycle was captured
+        float cyclePeak = 0.0f;        // at most 1 after a capture
         CycleBuffer bumpSignal {};
-        int bumpSignalEnd = 0;                         // entries from here on are zero
+        int bumpSignalEnd = 0;         // entries from here on are zero
+
+        /** Samples kept in the history: at least the 1600-sample window. */
+        static constexpr int historyLength = 4096;
+
+        /** Crossings that can be pending at once: at most one upward (or falling) crossing
+            every two samples within the 1600-sample window. */
+        static constexpr int crossingCapacity = 1024;
+
+        /** The running sums start again every epochLength samples (at least the window),
+            which keeps their magnitude, and so their rounding, bounded. */
+        static constexpr int epochLength = 2048;
 
     private:
-        /** Sample j of the 1600-sample window after the crossing, read in place from the ring. */
-        float window (int j) const noexcept
+        struct Sums
         {
-            const int at = windowStart + j;
-            return inputRing[static_cast<std::size_t> (at < ringLength ? at : at - ringLength)];
-        }
+            double positive = 0.0;   // sum of the positive samples
+            double negative = 0.0;   // sum of the magnitudes of the other samples
+        };
 
-        int analyseWindow() noexcept;
+        /** Crossing times in the order they occur: a ring of fixed capacity. */
+        struct CrossingQueue
+        {
+            std::array<std::int64_t, crossingCapacity> times {};
+            int head = 0;
+            int count = 0;
+
+            std::int64_t at (int i) const noexcept    { return times[static_cast<size_t> ((head + i) & (crossingCapacity - 1))]; }
+            void push (std::int64_t time) noexcept
+            {
+                times[static_cast<size_t> ((head + count) & (crossingCapacity - 1))] = time;
+                ++count;
+            }
+            void pop() noexcept
+            {
+                head = (head + 1) & (crossingCapacity - 1);
+                --count;
+            }
+        };
+
+        static size_t slot (std::int64_t time) noexcept    { return static_cast<size_t> (time & (historyLength - 1)); }
+
+        int analyse (std::int64_t start) noexcept;
+
+        /** The sums over samples start to end - 1 (end - start < lookAhead), with the sum of
+            the running values they were taken from, which bounds their rounding. */
+        Sums windowSums (std::int64_t start, std::int64_t end, double& magnitude) const noexcept;
+
+        std::array<float, historyLength> samples {};      // mono input by time
+        std::array<Sums, historyLength> sumsBefore {};    // running sums of the epoch before each sample
+        Sums running {};                                  // running sums of the current epoch
+        Sums previousEpoch {};                            // totals of the epoch before the current one
+        CrossingQueue rising {};                          // times of the last negative sample before an upward crossing
+        CrossingQueue falling {};                         // times of the last positive sample before a falling crossing
+        std::int64_t written = 0;                         // samples written; the time of the next one
+        float last = 0.0f;                                // the sample written last (the ring starts silent)
+
     };
 }
