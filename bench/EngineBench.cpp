@@ -259,7 +259,6 @@ namespace
         const auto& signal = signalNamed (name);
         CompressorAudioProcessor processor;
         prepare (processor, signal.rate);
-        processor.setDisplayActive (editorOpen);
         std::unique_ptr<ViewReader> reader;
         if (editorOpen)
             reader = std::make_unique<ViewReader> (processor);

@@ -149,15 +149,12 @@ CompressorAudioProcessorEditor::CompressorAudioProcessorEditor (CompressorAudioP
 
     placeHandlesAtRest();
 
-    audioProcessor.setDisplayActive (true);
-
     updateNotice = std::make_unique<UpdateNotice> ([this] (const juce::String& text) { setVersionText (text); });
 }
 
 CompressorAudioProcessorEditor::~CompressorAudioProcessorEditor()
 {
     updateNotice.reset();
-    audioProcessor.setDisplayActive (false);
     setLookAndFeel (nullptr);
     stopTimer();
 }

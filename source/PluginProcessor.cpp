@@ -282,8 +282,7 @@ void CompressorAudioProcessor::renderBlock (juce::AudioBuffer<float>& buffer, bo
 
     float* const left = buffer.getWritePointer (0);
     float* const right = getTotalNumOutputChannels() >= 2 && buffer.getNumChannels() >= 2 ? buffer.getWritePointer (1) : nullptr;
-    auto* const display = displayActive.load() ? &displayViews.back() : nullptr;
-    bool refreshed = false;
+    bool captured = false;
 
     // In chunks, so that the input can be kept beside the engine's output without allocating:
     // the delayed input is what a bypassed block plays.
@@ -298,7 +297,7 @@ void CompressorAudioProcessor::renderBlock (juce::AudioBuffer<float>& buffer, bo
             std::copy (chunkRight, chunkRight + n, delayedInputRight.begin());
 
         inputDelay.exchange (delayedInputLeft.data(), chunkRight != nullptr ? delayedInputRight.data() : nullptr, n);
-        refreshed = engine.process (chunkLeft, chunkRight, n, *this, display) || refreshed;
+        captured = engine.process (chunkLeft, chunkRight, n, *this) || captured;
 
         if (bypassed)
         {
@@ -308,19 +307,24 @@ void CompressorAudioProcessor::renderBlock (juce::AudioBuffer<float>& buffer, bo
         }
     }
 
-    if (refreshed)
-        displayViews.publish();
+    // Once per block, for its last capture: the views are made from this when they are read.
+    if (captured)
+    {
+        engine.describeLastCapture (displaySources.back());
+        displaySources.publish();
+    }
 }
 
 const kestrine::DisplayViews& CompressorAudioProcessor::latestDisplayViews() noexcept
 {
-    displayViews.fetch();
-    return displayViews.front();
-}
+    if (displaySources.fetch())
+    {
+        // In the floating-point mode of the audio thread, where the capture was made.
+        const juce::ScopedNoDenormals noDenormals;
+        kestrine::computeDisplayViews (displaySources.front(), displayedViews);
+    }
 
-void CompressorAudioProcessor::setDisplayActive (bool active) noexcept
-{
-    displayActive = active;
+    return displayedViews;
 }
 
 //==============================================================================

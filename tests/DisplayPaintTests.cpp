@@ -81,13 +81,12 @@ namespace
     protected:
         void SetUp() override    { editor = std::make_unique<Editor> (processor); }
 
-        /** Hands the editor a pair of views as the audio thread would after a capture. */
+        /** Gives the editor a pair of views to draw, as if made from a capture. */
         void publishViews (float normalised, float sample)
         {
-            auto& views = processor.displayViews.back();
+            auto& views = processor.displayedViews;
             views.normalisedView.fill (normalised);
             views.sampleView.fill (sample);
-            processor.displayViews.publish();
         }
 
         /** The editor's own paint, without its children. */

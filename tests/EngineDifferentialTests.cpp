@@ -278,13 +278,26 @@ namespace
 
             if (captured)
             {
-                // The views show the cycle's peak too: the normalised view divides by it.
-                for (int j = 0; j < capture.periodLength; ++j)
-                    if (! test::sameBits (capture.capturedCycle[(size_t) j], reference->capturedCycle[(size_t) j]))
+                // The cycle and its peak; the views show the peak too (the normalised view
+                // divides by it).
+                const int period = capture.periodLength;
+                float peak = 0.0f;
+                for (int j = 0; j < period; ++j)
+                {
+                    const float v = reference->capturedCycle[(size_t) j];
+                    peak = std::max (peak, std::abs (v));
+                    if (! test::sameBits (capture.cycleSample (j), v))
                     {
                         where << "captured cycle differs at entry " << j << " after sample " << at + n;
                         return where.str();
                     }
+                }
+
+                if (! test::sameBits (capture.cyclePeak, std::min (peak, 1.0f)))
+                {
+                    where << "cycle peak differs after sample " << at + n;
+                    return where.str();
+                }
 
                 for (size_t p = 0; p < (size_t) curvePoints; ++p)
                     if (! test::sameBits (views.normalisedView[p], reference->views.normalisedView[p])

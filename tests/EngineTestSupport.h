@@ -22,9 +22,17 @@ namespace kestrine::test
 
         Amount distortion { { 0.0f }, { 0.0f } };
         Amount dryWet { { 1.0f }, { 1.0f } };
-        BumpCurveTable curve {};
+        BumpCurveTable curve {};      // the newest curve; a test may replace it between blocks
 
-        const BumpCurveTable& currentBumpCurve() noexcept { return curve; }
+        /** Takes the newest curve, which then stays as it is until the next call, as the
+            processor's hand-over does. */
+        const BumpCurveTable& currentBumpCurve() noexcept
+        {
+            taken = curve;
+            return taken;
+        }
+
+        BumpCurveTable taken {};
     };
 
     inline bool sameBits (float a, float b) noexcept

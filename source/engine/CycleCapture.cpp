@@ -177,23 +177,49 @@ namespace kestrine
         return 0;
     }
 
-    void CycleCapture::capture (int period, const BumpCurveTable& curve) noexcept
+    void CycleCapture::capture (int period) noexcept
     {
-        // The cycle may wrap around the end of the history: at most two stretches. Only the
-        // previous cycle's entries beyond the new one need clearing: the rest is zero.
-        const auto first = slot (written - lookAhead);
-        const int head = std::min (period, historyLength - static_cast<int> (first));
-        std::copy (samples.begin() + static_cast<std::ptrdiff_t> (first), samples.begin() + static_cast<std::ptrdiff_t> (first) + head, capturedCycle.begin());
-        std::copy (samples.begin(), samples.begin() + (period - head), capturedCycle.begin() + head);
-        std::fill (capturedCycle.begin() + period, capturedCycle.begin() + std::max (period, periodLength), 0.0f);
         periodLength = period;
+        cycleStart = written - lookAhead;
+        cycleSaved = false;
 
-        const auto largest = largestMagnitudeBits (capturedCycle.data(), period);
+        // The cycle may wrap around the end of the history: at most two stretches.
+        const auto first = slot (cycleStart);
+        const int head = std::min (period, historyLength - static_cast<int> (first));
+        const auto largest = std::max (largestMagnitudeBits (samples.data() + first, head),
+                                       largestMagnitudeBits (samples.data(), period - head));
         float peak;
         std::memcpy (&peak, &largest, sizeof peak);
-        cyclePeak = peak > 1.0f ? 1.0f : peak;
 
-        stretchCurve (bumpSignal, bumpSignalEnd, curve, period, cyclePeak);
+        cyclePeak = peak > 1.0f ? 1.0f : peak;
+    }
+
+    void CycleCapture::keepCycleFor (int n) noexcept
+    {
+        if (cycleSaved || periodLength == 0 || written + n <= cycleStart + historyLength)
+            return;
+
+        copyCycle (savedCycle.data());
+        cycleSaved = true;
+    }
+
+    void CycleCapture::copyCycle (float* destination) const noexcept
+    {
+        if (cycleSaved)
+        {
+            std::copy (savedCycle.begin(), savedCycle.begin() + periodLength, destination);
+            return;
+        }
+
+        const auto first = slot (cycleStart);
+        const int head = std::min (periodLength, historyLength - static_cast<int> (first));
+        std::copy (samples.begin() + static_cast<std::ptrdiff_t> (first), samples.begin() + static_cast<std::ptrdiff_t> (first) + head, destination);
+        std::copy (samples.begin(), samples.begin() + (periodLength - head), destination + head);
+    }
+
+    float CycleCapture::cycleSample (int j) const noexcept
+    {
+        return cycleSaved ? savedCycle[static_cast<size_t> (j)] : samples[slot (cycleStart + j)];
     }
 
     namespace

@@ -40,18 +40,26 @@ namespace kestrine
             Returns the length of the period that starts there, or 0 when no period is found. */
         int advance (float left, float right) noexcept;
 
-        /** Captures the period that advance() has just found: copies the cycle, measures its
-            peak, limited to 1, and stretches the curve, scaled by the peak, over it as the bump
-            signal. */
-        void capture (int period, const BumpCurveTable& curve) noexcept;
+        /** Captures the period that advance() has just found: remembers where the cycle lies
+            and measures its peak, limited to 1. */
+        void capture (int period) noexcept;
 
-        CycleBuffer capturedCycle {};  // the cycle in its first periodLength entries, zeros after
-        int periodLength = 0;          // 11 to 1598 once a cycle was captured
-        float cyclePeak = 0.0f;        // at most 1 after a capture
-        CycleBuffer bumpSignal {};
-        int bumpSignalEnd = 0;         // entries from here on are zero
+        /** Makes sure that the last captured cycle survives the next n samples (at most
+            historyLength - lookAhead): it is copied out of the history only when those
+            samples would overwrite it. */
+        void keepCycleFor (int n) noexcept;
 
-        /** Samples kept in the history: at least the 1600-sample window. */
+        /** Copies the last captured cycle (periodLength samples) to destination. */
+        void copyCycle (float* destination) const noexcept;
+
+        /** Sample j of the last captured cycle, 0 <= j < periodLength. */
+        float cycleSample (int j) const noexcept;
+
+        int periodLength = 0;       // 11 to 1598 once a cycle was captured
+        float cyclePeak = 0.0f;     // at most 1 after a capture
+
+        /** Samples kept in the history: the 1600-sample window and a captured cycle that
+            stays readable for at least another lookAhead samples. */
         static constexpr int historyLength = 4096;
 
         /** Crossings that can be pending at once: at most one upward (or falling) crossing
@@ -106,5 +114,8 @@ namespace kestrine
         std::int64_t written = 0;                         // samples written; the time of the next one
         float last = 0.0f;                                // the sample written last (the ring starts silent)
 
+        std::int64_t cycleStart = 0;                      // time of the first sample of the last captured cycle
+        bool cycleSaved = false;                          // the cycle lives in savedCycle, not in the history
+        std::array<float, lookAhead> savedCycle {};
     };
 }

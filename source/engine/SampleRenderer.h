@@ -1,35 +1,80 @@
 #pragma once
 
 #include "BumpCurve.h"
+#include "BumpPlayback.h"
 #include "CycleCapture.h"
 #include "DisplayViews.h"
 #include "EngineConstants.h"
 #include "Shaping.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 
 namespace kestrine
 {
-    /** Fills both display views from the last capture, with d the shaping amount at it. */
-    void refreshDisplayViews (DisplayViews& views, const CycleCapture& capture,
-                              const BumpCurveTable& curve, float d) noexcept;
-
     /** The per-sample output path: cycle capture, bump playback, shaping, the 1600-sample
         delay and the dry/wet mix. Audio thread only.
 
         The Mirrors type gives the smoothed amounts `distortion` and `dryWet` (atomic `current`
-        and `target`) and `currentBumpCurve()`, the newest complete bump curve. */
+        and `target`) and `currentBumpCurve()`, the newest complete bump curve, which must stay
+        unchanged until the next call. */
     class SampleRenderer
     {
     public:
-        /** Renders one block in place. right is null for a single channel, which is then
-            processed once, through delayLeft. When display is not null the views are
-            refreshed there at each capture. Returns true when the views were refreshed. */
+        /** Renders a block in place. right is null for a single channel, which is then
+            processed once, through delayLeft. Returns true when a cycle was captured. */
+        template <typename Mirrors>
+        bool process (float* left, float* right, int numSamples, Mirrors& mirrors) noexcept
+        {
+            bool captured = false;
+
+            // In pieces of at most lookAhead samples: a cycle captured in one piece is still in
+            // the capture's history at its end, and is copied out of it only when the next
+            // piece would overwrite it.
+            for (int start = 0; start < numSamples; start += lookAhead)
+            {
+                const int n = std::min (lookAhead, numSamples - start);
+                capture.keepCycleFor (n);
+                captured = processPiece (left + start, right != nullptr ? right + start : nullptr, n, mirrors) || captured;
+            }
+
+            return captured;
+        }
+
+        /** Renders a block as above and, when display is not null and a cycle was captured in
+            it, fills the views there from the last capture of the block, as the editor sees
+            them. Returns true when the views were filled. */
         template <typename Mirrors>
         bool process (float* left, float* right, int numSamples, Mirrors& mirrors, DisplayViews* display) noexcept
         {
-            bool refreshed = false;
+            if (! process (left, right, numSamples, mirrors) || display == nullptr)
+                return false;
+
+            DisplaySource source;
+            describeLastCapture (source);
+            computeDisplayViews (source, *display);
+            return true;
+        }
+
+        /** Everything the display views of the last capture are made from. */
+        void describeLastCapture (DisplaySource& source) const noexcept;
+
+        CycleCapture capture;
+
+        std::array<float, ringLength> delayLeft {};    // shaped input
+        std::array<float, ringLength> delayRight {};
+        int delayWriteIndex = lookAhead;
+        int delayReadIndex = 0;                        // always lookAhead positions behind the write index
+
+        int bumpPlayIndex = 0;                         // next entry of the bump signal to play
+        bool bumpPlaying = false;
+
+    private:
+        template <typename Mirrors>
+        bool processPiece (float* left, float* right, int numSamples, Mirrors& mirrors) noexcept
+        {
+            bool captured = false;
 
             for (int i = 0; i < numSamples; ++i)
             {
@@ -43,13 +88,11 @@ namespace kestrine
                 if (period > 0)
                 {
                     const auto& curve = mirrors.currentBumpCurve();
-                    capture.capture (period, curve);
-
-                    if (display != nullptr)
-                    {
-                        refreshDisplayViews (*display, capture, curve, mirrors.distortion.current.load());
-                        refreshed = true;
-                    }
+                    capture.capture (period);
+                    playback.start (curve, period, capture.cyclePeak);
+                    capturedCurve = &curve;
+                    capturedDistortion = mirrors.distortion.current.load();
+                    captured = true;
 
                     bumpPlaying = true;
                     bumpPlayIndex = 0;
@@ -59,7 +102,7 @@ namespace kestrine
 
                 if (bumpPlaying)
                 {
-                    q = capture.bumpSignal[static_cast<size_t> (bumpPlayIndex)] * playbackLevel;
+                    q = playback.entry (bumpPlayIndex) * playbackLevel;
                     if (++bumpPlayIndex >= capture.periodLength)
                         bumpPlaying = false;
                 }
@@ -89,17 +132,11 @@ namespace kestrine
                 delayWriteIndex = delayWriteIndex >= ringLength - 1 ? 0 : delayWriteIndex + 1;
             }
 
-            return refreshed;
+            return captured;
         }
 
-        CycleCapture capture;
-
-        std::array<float, ringLength> delayLeft {};    // shaped input
-        std::array<float, ringLength> delayRight {};
-        int delayWriteIndex = lookAhead;
-        int delayReadIndex = 0;                        // always lookAhead positions behind the write index
-
-        bool bumpPlaying = false;
-        int bumpPlayIndex = 0;                         // next entry of the bump signal to play
+        BumpPlayback playback;
+        const BumpCurveTable* capturedCurve = nullptr;   // the curve the last capture took
+        float capturedDistortion = 0.0f;                  // distortion.current at the last capture
     };
 }
