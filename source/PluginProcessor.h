@@ -138,11 +138,8 @@ public:
     // The cycle capture and rendering state. Audio thread only (public for the tests).
     kestrine::SampleRenderer engine;
 
-    // The untouched input, delayed by the latency, for bypassed blocks; with the chunk buffers
-    // that carry it beside the engine's output. Audio thread only.
-    static constexpr int bypassChunk = 256;
+    // The untouched input, delayed by the latency, for bypassed blocks. Audio thread only.
     kestrine::InputDelay inputDelay;
-    std::array<float, bypassChunk> delayedInputLeft {}, delayedInputRight {};
 
     const int editorWidth = 840;
     const int editorHeight = 520;

@@ -1,43 +1,43 @@
 #include "BumpPlayback.h"
 
-#include <algorithm>
+#include <array>
+#include <cstdint>
 
 namespace kestrine
 {
+    namespace
+    {
+        /** 800 / W for every cycle length W up to 800 (0 for none). */
+        constexpr auto stridesOfShortCycles = []
+        {
+            std::array<std::uint8_t, curvePoints + 1> strides {};
+            for (int w = 1; w <= curvePoints; ++w)
+                strides[static_cast<size_t> (w)] = static_cast<std::uint8_t> (curvePoints / w);
+            return strides;
+        }();
+    }
+
     void BumpPlayback::start (const BumpCurveTable& newCurve, int newPeriod, float newPeak) noexcept
     {
         curve = &newCurve;
         period = newPeriod;
         peak = newPeak;
         ratio = static_cast<float> (period) / static_cast<float> (curvePoints);
-        stepsPerEntry = 1.0f / ratio;
-        nextStep = 0;
+        if (period <= curvePoints)
+        {
+            // A table instead of a division: a capture can come every few samples.
+            stride = stridesOfShortCycles[static_cast<size_t> (period)];
+            strideRemainder = curvePoints - stride * period;
+        }
+
+        quotient = 0;
+        remainder = 0;
 
         step = 0;
         from = 0;
         to = -1;
         line = false;
         valueAtFrom = valueAtTo = 0.0f;   // the walk starts on a cleared signal
-    }
-
-    float BumpPlayback::entry (int k) noexcept
-    {
-        return period <= curvePoints ? shortCycleEntry (k) : longCycleEntry (k);
-    }
-
-    float BumpPlayback::shortCycleEntry (int k) noexcept
-    {
-        // Start from the estimate (k + 1) / ratio of the first step beyond entry k and settle it
-        // on the exact boundary, judged with the same float arithmetic as the walk.
-        nextStep = std::max (nextStep, std::min (steps, static_cast<int> (static_cast<float> (k + 1) * stepsPerEntry)));
-
-        while (nextStep > 0 && stepIndex (nextStep - 1) > k)
-            --nextStep;
-
-        while (nextStep < steps && stepIndex (nextStep) <= k)
-            ++nextStep;
-
-        return point (nextStep - 1) * peak;
     }
 
     void BumpPlayback::takeStep() noexcept
@@ -68,21 +68,5 @@ namespace kestrine
 
         to = idx;
         ++step;
-    }
-
-    float BumpPlayback::longCycleEntry (int k) noexcept
-    {
-        // An entry is final once a step has landed beyond it: later steps write only at or
-        // beyond that step's entry. The first such step may still rewrite entry k with its line.
-        while (to <= k && step < steps)
-            takeStep();
-
-        if (line && k >= from && k <= to)
-            return lineStart + lineSlope * static_cast<float> (k - from);
-
-        if (k == to)
-            return valueAtTo;
-
-        return k == from ? valueAtFrom : 0.0f;
     }
 }

@@ -3,174 +3,243 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace kestrine
 {
     namespace
     {
-        // The balance test, |P - N| / (P + N) < 0.1, decided from the running sums.
+        // The balance test of the definition: the window's samples before a candidate crossing
+        // balance when |P - N| / (P + N) < c, c = 0.1f, with P the single-precision sum of the
+        // positive samples and N that of the others' magnitudes, each taken sample after sample.
         //
-        // The running sums add at most epochLength non-negative values in double precision,
-        // so each carries a relative error below 2.3e-13; a window's sums P_d and N_d, one or
-        // two differences of them, are off by less than 2.3e-13 times the sum of the running
-        // values used (the "magnitude"). With D = P_d + N_d that moves the ratio by at most
-        // 2 x 2.3e-13 x magnitude / D (since |P - N| <= P + N).
+        // A window's S = P - N and T = P + N are differences of running sums of the samples
+        // and of their magnitudes, kept in double precision, where every term is exact. At most
+        // epochLength terms are added to a running sum, and no partial sum exceeds the running
+        // magnitude, so each running value is off by at most 2048 x 2^-53 x (the running
+        // magnitude there) < 2.3e-13 x that magnitude. The window's S and T, one or two
+        // differences, are thus off by at most E = 2.3e-13 x (the running magnitudes at its
+        // ends, and of the previous epoch when it spans a boundary) plus roundings far below.
         //
-        // The single-precision sums that the definition takes sample after sample are sums of
-        // non-negative values, each within (j - 1) u / (1 - (j - 1) u) of the exact sum, j the
-        // number of samples and u = 2^-24; that moves the ratio by at most 1.001 j u. The
-        // subtraction, addition and division in single precision add at most 3.01 u of
-        // relative error to a ratio that is at most 1 in magnitude.
+        // The single-precision sums add non-negative values, so each lies within
+        // (j - 1) u / (1 - (j - 1) u) of the exact sum (j samples, u = 2^-24), which moves the
+        // ratio by at most 1.001 j u; the subtraction, addition and division in single precision
+        // add at most 3.01 u to a ratio of magnitude at most 1. So with
+        //   M = T (1.001 j u + 3.02 u + 1e-15) + 2.6e-13 x (those running magnitudes),
+        // (1.11 E covering both S and T) the definition's comparison comes out "balanced" when
+        // |S| + M < c T and "unbalanced" when |S| - M > c T; otherwise the single-precision sums
+        // are taken.
         //
-        // So with margin = D (1.001 j u + 3.02 u + 1e-15) + 5e-13 x magnitude, the comparison
-        // of the definition comes out "balanced" when |P_d - N_d| + margin < 0.1 D and
-        // "unbalanced" when |P_d - N_d| - margin > 0.1 D; otherwise it is decided by the
-        // single-precision sums themselves. Outside [2^-110, 2^100] (or for non-finite sums)
-        // D is not trusted either: there single-precision overflow, or results flushed to
-        // zero, could decide the comparison.
+        // Outside [2^-110, 2^100] T is not trusted: there single-precision overflow, or a
+        // difference flushed to zero, could decide the comparison.
+        constexpr double limit = static_cast<double> (balanceLimit);
         constexpr double unitRoundoff = 1.0 / 16777216.0;
         constexpr double marginPerSample = 1.001 * unitRoundoff;
         constexpr double marginOfOperations = 3.02 * unitRoundoff + 1.0e-15;
-        constexpr double marginPerMagnitude = 5.0e-13;
+        constexpr double marginPerRunningMagnitude = 2.6e-13;
         constexpr double smallestTrusted = 7.7e-34;     // just below 2^-110
         constexpr double largestTrusted = 1.26e30;      // just below 2^100
-        constexpr double limit = static_cast<double> (balanceLimit);
 
-        enum class Balance { balanced, unbalanced, open };
-
-        /** Largest magnitude of n samples (0 for none). Magnitudes of floats compare like their
-            bit patterns without the sign, which keeps the loop simple enough to vectorise. */
-        std::uint32_t largestMagnitudeBits (const float* samples, int n) noexcept
+        /** Largest magnitude of n samples, n >= 8 (there are no NaNs here). Eight lanes in two
+            independent groups, and a last group of eight that overlaps the others, keep the loop
+            short and free of a remainder that depends on n (n changes with every capture). */
+        float largestMagnitude (const float* samples, int n) noexcept
         {
-            std::uint32_t largest = 0;
+            std::array<float, 8> largest {};
 
-            for (int i = 0; i < n; ++i)
+            const auto take = [&largest, samples] (int at) noexcept
             {
-                std::uint32_t bits;
-                std::memcpy (&bits, samples + i, sizeof bits);
-                bits &= 0x7fffffffu;
-                largest = bits > largest ? bits : largest;
-            }
+                for (size_t lane = 0; lane < largest.size(); ++lane)
+                {
+                    const float magnitude = std::abs (samples[at + static_cast<int> (lane)]);
+                    largest[lane] = magnitude > largest[lane] ? magnitude : largest[lane];
+                }
+            };
 
-            return largest;
+            for (int at = 0; at + 8 <= n; at += 8)
+                take (at);
+
+            take (n - 8);
+
+            float result = 0.0f;
+            for (const float v : largest)
+                result = v > result ? v : result;
+
+            return result;
         }
     }
 
-    int CycleCapture::advance (float left, float right) noexcept
+    void CycleCapture::startEpoch() noexcept
     {
-        const float x = (left + right) * 0.5f;
-        const std::int64_t now = written;
-        const auto here = slot (now);
+        previousEpoch = running;
+        running = {};
 
-        samples[here] = x;
+        // No window from now on starts at or before the sample examined now, so a falling
+        // crossing there is never needed again. Clearing them once an epoch keeps at most
+        // (epochLength + lookAhead) / 2 of them.
+        const std::int64_t examined = written - 1 - lookAhead;
 
-        if ((now & (epochLength - 1)) == 0)
-        {
-            previousEpoch = running;
-            running = {};
-        }
+        while (falling.count() > 0 && falling.first() <= examined)
+            falling.pop();
+    }
 
-        sumsBefore[here] = running;
-        const auto value = static_cast<double> (x);
-        running.positive += x > 0.0f ? value : 0.0;
-        running.negative += x > 0.0f ? 0.0 : -value;
+    int CycleCapture::analyseNext() noexcept
+    {
+        const std::int64_t examined = rising.firstTime();
+        const auto examinedBefore = rising.before (rising.head);
+        rising.pop();
 
-        if (last < 0.0f && x > 0.0f)
-            rising.push (now - 1);
-        else if (last > 0.0f && x < 0.0f)
-            falling.push (now - 1);
+        // The window starts with the first positive sample after the crossing; no later window
+        // starts earlier.
+        const std::int64_t start = examined + 1;
 
-        last = x;
-        written = now + 1;
-
-        // The sample examined now is lookAhead samples old; it starts a window when an upward
-        // crossing follows it. No later window starts at or before it, so a falling crossing
-        // there is never needed again (this also bounds the falling crossings kept).
-        const std::int64_t examined = now - lookAhead;
-
-        while (falling.count > 0 && falling.at (0) <= examined)
+        while (falling.count() > 0 && falling.first() < start)
             falling.pop();
 
-        if (rising.count == 0 || rising.at (0) != examined)
-            return 0;
+        // The running sums before the window: those before the crossing's negative sample with
+        // that sample added, exactly as they were kept, or nothing at the start of an epoch.
+        const auto value = static_cast<double> (samples[slot (examined)]);
+        const RunningSums before = (start & (epochLength - 1)) == 0
+                                     ? RunningSums {}
+                                     : RunningSums { examinedBefore.sum + value, examinedBefore.magnitude + std::abs (value) };
 
-        rising.pop();
-        return analyse (examined + 1);
+        return analyse (start, before);
     }
 
-    CycleCapture::Sums CycleCapture::windowSums (std::int64_t start, std::int64_t end, double& magnitude) const noexcept
+    int CycleCapture::analyse (std::int64_t start, const RunningSums& before) noexcept
     {
-        const auto& before = sumsBefore[slot (start)];
-        const auto& after = sumsBefore[slot (end)];
-        magnitude = before.positive + before.negative + after.positive + after.negative;
-
-        if ((start / epochLength) == (end / epochLength))
-            return { after.positive - before.positive, after.negative - before.negative };
-
-        // The window spans one epoch boundary (it is shorter than an epoch), and end lies in
-        // the current epoch: the previous one is the epoch of start.
-        magnitude += previousEpoch.positive + previousEpoch.negative;
-        return { (previousEpoch.positive - before.positive) + after.positive,
-                 (previousEpoch.negative - before.negative) + after.negative };
-    }
-
-    int CycleCapture::analyse (std::int64_t start) noexcept
-    {
-        // The window starts with the first positive sample after the crossing. Its period ends
-        // at the first upward crossing after its first falling one where the samples before
-        // it balance. The falling crossings kept all lie in the window.
-        if (falling.count == 0)
+        // The period ends at the first upward crossing after the window's first falling one
+        // where the samples before it balance. The falling crossings kept all lie in the window.
+        if (falling.count() == 0)
             return 0;
 
-        const std::int64_t firstFalling = falling.at (0);
+        const std::int64_t firstFalling = falling.first();
+        const int candidates = rising.count();
+        int candidate = 0;
+
+        while (candidate < candidates && rising.time (rising.slotOf (candidate)) <= firstFalling)
+            ++candidate;
+
+        if (candidate == candidates)
+            return 0;
+
+        // A window's sums are the running sums at its end less those at its start. A window
+        // shorter than an epoch spans at most one epoch boundary; when it does, its end lies in
+        // the current epoch and the previous one is the epoch of its start.
+        const std::int64_t nextEpoch = (start | (epochLength - 1)) + 1;
+        const std::array<RunningSums, 2> offsets { before, RunningSums { before.sum - previousEpoch.sum,
+                                                                         before.magnitude - previousEpoch.magnitude } };
+        const std::array<double, 2> magnitudesBefore { before.magnitude, before.magnitude + previousEpoch.magnitude };
+
+        const auto sumsTo = [&offsets] (const RunningSums& after, bool across) noexcept -> RunningSums
+        {
+            const auto& offset = offsets[across ? 1 : 0];
+            return { after.sum - offset.sum, after.magnitude - offset.magnitude };
+        };
+
+        const auto marginFor = [&magnitudesBefore] (double total, int j, const RunningSums& after, bool across) noexcept
+        {
+            return total * (static_cast<double> (j) * marginPerSample + marginOfOperations)
+                     + marginPerRunningMagnitude * (after.magnitude + magnitudesBefore[across ? 1 : 0]);
+        };
 
         // The single-precision sums of the definition, taken only as far as needed.
         std::int64_t summedTo = start;
         float positive = 0.0f, negative = 0.0f;
 
-        for (int i = 0; i < rising.count; ++i)
+        // Decides the candidate in a slot with its own margin, or with the single-precision sums.
+        const auto balancesAt = [&] (int slot) noexcept
         {
-            const std::int64_t crossing = rising.at (i);
+            const std::int64_t time = rising.time (slot);
+            const bool across = time >= nextEpoch;
+            const auto after = rising.before (slot);
+            const auto window = sumsTo (after, across);
 
-            if (crossing <= firstFalling)
-                continue;
-
-            const int j = static_cast<int> (crossing - start);
-            double magnitude = 0.0;
-            const auto sums = windowSums (start, crossing, magnitude);
-            const double total = sums.positive + sums.negative;
-            auto balance = Balance::open;
-
-            if (total >= smallestTrusted && total <= largestTrusted)
+            if (window.magnitude >= smallestTrusted && window.magnitude <= largestTrusted)
             {
-                const double imbalance = std::abs (sums.positive - sums.negative);
-                const double margin = total * (static_cast<double> (j) * marginPerSample + marginOfOperations)
-                                        + marginPerMagnitude * magnitude;
+                const int j = static_cast<int> (time - start);
+                const double margin = marginFor (window.magnitude, j, after, across);
+                const double imbalance = std::abs (window.sum);
+                const double balanced = limit * window.magnitude;
 
-                if (imbalance + margin < limit * total)
-                    balance = Balance::balanced;
-                else if (imbalance - margin > limit * total)
-                    balance = Balance::unbalanced;
+                if (imbalance - margin > balanced)
+                    return false;
+
+                if (imbalance + margin < balanced)
+                    return true;
             }
 
-            if (balance == Balance::open)
+            for (; summedTo < time; ++summedTo)
             {
-                for (; summedTo < crossing; ++summedTo)
-                {
-                    const float v = samples[slot (summedTo)];
+                const float v = samples[CycleCapture::slot (summedTo)];
 
-                    if (v > 0.0f)
-                        positive = positive + v;
-                    else
-                        negative = negative - v;
+                if (v > 0.0f)
+                    positive = positive + v;
+                else
+                    negative = negative - v;
+            }
+
+            return std::abs ((positive - negative) / (positive + negative)) < balanceLimit;
+        };
+
+        const auto periodEndingAt = [this, start] (int slot) noexcept
+        {
+            const int j = static_cast<int> (rising.time (slot) - start);
+            return j < minimumCycle ? 0 : j;
+        };
+
+        // One margin for every candidate, from the whole window up to the newest sample (the
+        // magnitudes only grow towards it), decides almost all of them at a glance. It holds
+        // when every candidate's total lies where the bound holds (they grow from the first).
+        const bool newestAcross = written - 1 >= nextEpoch;
+        const double wholeTotal = sumsTo (running, newestAcross).magnitude;
+        const int firstSlot = rising.slotOf (candidate);
+        const double firstTotal = sumsTo (rising.before (firstSlot), rising.time (firstSlot) >= nextEpoch).magnitude;
+
+        if (! (firstTotal >= smallestTrusted && wholeTotal <= largestTrusted))
+        {
+            for (; candidate < candidates; ++candidate)
+                if (balancesAt (rising.slotOf (candidate)))
+                    return periodEndingAt (rising.slotOf (candidate));
+
+            return 0;
+        }
+
+        const double glance = marginFor (wholeTotal, lookAhead, running, newestAcross);
+
+        // The candidates in time order, in at most two stretches of the ring; the offset
+        // changes once, where they enter the next epoch.
+        double offsetSum = offsets[0].sum, offsetMagnitude = offsets[0].magnitude;
+        std::int64_t offsetChanges = nextEpoch;
+        int slot = firstSlot;
+
+        for (int remaining = candidates - candidate; remaining > 0;)
+        {
+            const int stretchEnd = slot + std::min (remaining, static_cast<int> (risingCapacity) - slot);
+            remaining -= stretchEnd - slot;
+
+            for (; slot < stretchEnd; ++slot)
+            {
+                const auto at = static_cast<size_t> (slot);
+
+                if (rising.times[at] >= offsetChanges)
+                {
+                    offsetSum = offsets[1].sum;
+                    offsetMagnitude = offsets[1].magnitude;
+                    offsetChanges = std::numeric_limits<std::int64_t>::max();
                 }
 
-                balance = std::abs ((positive - negative) / (positive + negative)) < balanceLimit ? Balance::balanced
-                                                                                                 : Balance::unbalanced;
+                const double imbalance = std::abs (rising.sums[at] - offsetSum);
+                const double balanced = limit * (rising.magnitudes[at] - offsetMagnitude);
+
+                if (imbalance > balanced + glance)
+                    continue;
+
+                if (imbalance < balanced - glance || balancesAt (slot))
+                    return periodEndingAt (slot);
             }
 
-            if (balance == Balance::balanced)
-                return j < minimumCycle ? 0 : j;
+            slot = 0;
         }
 
         // No balanced period ends inside the window.
@@ -183,13 +252,8 @@ namespace kestrine
         cycleStart = written - lookAhead;
         cycleSaved = false;
 
-        // The cycle may wrap around the end of the history: at most two stretches.
-        const auto first = slot (cycleStart);
-        const int head = std::min (period, historyLength - static_cast<int> (first));
-        const auto largest = std::max (largestMagnitudeBits (samples.data() + first, head),
-                                       largestMagnitudeBits (samples.data(), period - head));
-        float peak;
-        std::memcpy (&peak, &largest, sizeof peak);
+        // A capture holds at least 11 samples.
+        const float peak = largestMagnitude (samples.data() + slot (cycleStart), period);
 
         cyclePeak = peak > 1.0f ? 1.0f : peak;
     }
@@ -211,15 +275,13 @@ namespace kestrine
             return;
         }
 
-        const auto first = slot (cycleStart);
-        const int head = std::min (periodLength, historyLength - static_cast<int> (first));
-        std::copy (samples.begin() + static_cast<std::ptrdiff_t> (first), samples.begin() + static_cast<std::ptrdiff_t> (first) + head, destination);
-        std::copy (samples.begin(), samples.begin() + (periodLength - head), destination + head);
+        const auto first = samples.begin() + static_cast<std::ptrdiff_t> (slot (cycleStart));
+        std::copy (first, first + periodLength, destination);
     }
 
     float CycleCapture::cycleSample (int j) const noexcept
     {
-        return cycleSaved ? savedCycle[static_cast<size_t> (j)] : samples[slot (cycleStart + j)];
+        return cycleSaved ? savedCycle[static_cast<size_t> (j)] : samples[slot (cycleStart) + static_cast<size_t> (j)];
     }
 
     namespace

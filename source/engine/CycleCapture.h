@@ -4,8 +4,11 @@
 #include "EngineConstants.h"
 
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 
 namespace kestrine
 {
@@ -25,20 +28,60 @@ namespace kestrine
         there ends, and captures it.
 
         What the analysis needs is kept as the samples arrive, so that it never rescans the
-        window: the upward and the falling crossings in order, and per sample the running sums
-        of the positive samples and of the magnitudes of the others (in double precision,
-        restarted every 2048 samples). A period ends at the first upward crossing after the
-        first falling one where |P - N| / (P + N) < 0.1, with P and N the single-precision
-        sums taken sample after sample from the window's start. The running sums give P and N
-        to within a proven bound (see CycleCapture.cpp); when it leaves the comparison open,
-        the single-precision sums are taken sample after sample as the definition says, so
-        the result is always exactly that of the definition. Audio thread only. */
+        window: the upward and the falling crossings in order, and per sample two running sums
+        in double precision (restarted every 2048 samples) from which the balance of any window
+        follows by two subtractions. A period ends at the first upward crossing after the first
+        falling one where |P - N| / (P + N) < 0.1, with P and N the single-precision sums taken
+        sample after sample from the window's start. The running sums decide that comparison
+        within a proven bound (see CycleCapture.cpp); where the bound leaves it open, the
+        single-precision sums are taken sample after sample as the definition says, so the
+        result is always exactly that of the definition. Audio thread only. */
     class CycleCapture
     {
     public:
         /** Writes the mono sum of one input sample and examines the sample 1600 samples back.
             Returns the length of the period that starts there, or 0 when no period is found. */
-        int advance (float left, float right) noexcept;
+        int advance (float left, float right) noexcept
+        {
+            const float x = (left + right) * 0.5f;
+            const std::int64_t now = written++;
+            const auto here = slot (now);
+
+            // The first lookAhead samples of the history are kept once more after its end, so
+            // that every window and cycle lies in one piece.
+            samples[here] = x;
+            samples[here < lookAhead ? here + historyLength : here] = x;
+
+            if ((now & (epochLength - 1)) == 0)
+                startEpoch();
+
+            // Without branches: on noise, crossings come and go at random. Every sample is put
+            // in the next free place of both queues as the possible start of a crossing, which
+            // the next sample keeps when it completes one. An upward crossing keeps the running
+            // sums before its negative sample, where a period ending there ends. The signs are
+            // read from the bit patterns (x is never a denormal here, and never NaN), which
+            // compiles to plain integer comparisons.
+            const auto positive = static_cast<std::int32_t> (bitsOf (x) > 0);
+            const auto negative = static_cast<std::int32_t> ((bitsOf (x) ^ signBit) > 0);
+
+            rising.keepIf (lastNegative & positive);
+            falling.keepIf (lastPositive & negative);
+            lastPositive = positive;
+            lastNegative = negative;
+
+            rising.putNext (now, running);
+            falling.free() = now;
+
+            // Exact terms in double precision, and no branch: the sign of noise is a coin toss.
+            const auto value = static_cast<double> (x);
+            running.sum += value;
+            running.magnitude += std::abs (value);
+
+            // The sample examined now is lookAhead samples old: a window starts after it when an
+            // upward crossing follows it. An empty queue's first place holds the sample written
+            // just now, which is never the examined one.
+            return rising.firstTime() == now - lookAhead ? analyseNext() : 0;
+        }
 
         /** Captures the period that advance() has just found: remembers where the cycle lies
             and measures its peak, limited to 1. */
@@ -62,57 +105,99 @@ namespace kestrine
             stays readable for at least another lookAhead samples. */
         static constexpr int historyLength = 4096;
 
-        /** Crossings that can be pending at once: at most one upward (or falling) crossing
-            every two samples within the 1600-sample window. */
-        static constexpr int crossingCapacity = 1024;
+        /** Crossings that can be pending at once (one place stays free): at most one every two
+            samples, for the upward ones within the 1600-sample window, for the falling ones also
+            within the epoch since they were last cleared. */
+        static constexpr std::size_t risingCapacity = 1024;
+        static constexpr std::size_t fallingCapacity = 2048;
 
         /** The running sums start again every epochLength samples (at least the window),
             which keeps their magnitude, and so their rounding, bounded. */
         static constexpr int epochLength = 2048;
 
     private:
-        struct Sums
+        /** Sums of samples and of their magnitudes: P - N and P + N, with P the sum of the
+            positive samples and N that of the others' magnitudes. */
+        struct RunningSums
         {
-            double positive = 0.0;   // sum of the positive samples
-            double negative = 0.0;   // sum of the magnitudes of the other samples
+            double sum = 0.0;
+            double magnitude = 0.0;
         };
 
-        /** Crossing times in the order they occur: a ring of fixed capacity. */
-        struct CrossingQueue
+        /** Upward crossings in the order they occur, a ring of fixed capacity: the time of each
+            one's last negative sample and the running sums (of that sample's epoch) before it,
+            in arrays of their own so that the candidates of a window are scanned in a tight loop. */
+        struct UpwardCrossings
         {
-            std::array<std::int64_t, crossingCapacity> times {};
+            static constexpr int mask = static_cast<int> (risingCapacity) - 1;
+
+            int count() const noexcept                      { return (end - head) & mask; }
+            int slotOf (int i) const noexcept               { return (head + i) & mask; }
+            std::int64_t firstTime() const noexcept         { return times[static_cast<size_t> (head)]; }
+            std::int64_t time (int slot) const noexcept     { return times[static_cast<size_t> (slot)]; }
+            RunningSums before (int slot) const noexcept
+            {
+                return { sums[static_cast<size_t> (slot)], magnitudes[static_cast<size_t> (slot)] };
+            }
+
+            void putNext (std::int64_t time, const RunningSums& sumsBefore) noexcept
+            {
+                const auto at = static_cast<size_t> (end);
+                times[at] = time;
+                sums[at] = sumsBefore.sum;
+                magnitudes[at] = sumsBefore.magnitude;
+            }
+
+            void keepIf (std::int32_t kept) noexcept        { end = (end + kept) & mask; }
+            void pop() noexcept                             { head = (head + 1) & mask; }
+
+            std::array<std::int64_t, risingCapacity> times {};
+            std::array<double, risingCapacity> sums {};
+            std::array<double, risingCapacity> magnitudes {};
             int head = 0;
-            int count = 0;
-
-            std::int64_t at (int i) const noexcept    { return times[static_cast<size_t> ((head + i) & (crossingCapacity - 1))]; }
-            void push (std::int64_t time) noexcept
-            {
-                times[static_cast<size_t> ((head + count) & (crossingCapacity - 1))] = time;
-                ++count;
-            }
-            void pop() noexcept
-            {
-                head = (head + 1) & (crossingCapacity - 1);
-                --count;
-            }
+            int end = 0;   // the first free place; the queue is empty when it equals head
         };
+
+        /** Falling crossings in the order they occur: the times of their last positive samples,
+            a ring of fixed capacity. */
+        struct FallingCrossings
+        {
+            static constexpr int mask = static_cast<int> (fallingCapacity) - 1;
+
+            int count() const noexcept                  { return (end - head) & mask; }
+            std::int64_t first() const noexcept         { return times[static_cast<size_t> (head)]; }
+            std::int64_t& free() noexcept               { return times[static_cast<size_t> (end)]; }
+            void keepIf (std::int32_t kept) noexcept    { end = (end + kept) & mask; }
+            void pop() noexcept                         { head = (head + 1) & mask; }
+
+            std::array<std::int64_t, fallingCapacity> times {};
+            int head = 0;
+            int end = 0;   // the first free place; the queue is empty when it equals head
+        };
+
+        static constexpr std::int32_t signBit = std::numeric_limits<std::int32_t>::min();
+
+        static std::int32_t bitsOf (float x) noexcept
+        {
+            std::int32_t bits;
+            std::memcpy (&bits, &x, sizeof bits);
+            return bits;
+        }
 
         static size_t slot (std::int64_t time) noexcept    { return static_cast<size_t> (time & (historyLength - 1)); }
 
-        int analyse (std::int64_t start) noexcept;
+        void startEpoch() noexcept;
 
-        /** The sums over samples start to end - 1 (end - start < lookAhead), with the sum of
-            the running values they were taken from, which bounds their rounding. */
-        Sums windowSums (std::int64_t start, std::int64_t end, double& magnitude) const noexcept;
+        int analyseNext() noexcept;
+        int analyse (std::int64_t start, const RunningSums& before) noexcept;
 
-        std::array<float, historyLength> samples {};      // mono input by time
-        std::array<Sums, historyLength> sumsBefore {};    // running sums of the epoch before each sample
-        Sums running {};                                  // running sums of the current epoch
-        Sums previousEpoch {};                            // totals of the epoch before the current one
-        CrossingQueue rising {};                          // times of the last negative sample before an upward crossing
-        CrossingQueue falling {};                         // times of the last positive sample before a falling crossing
+        std::array<float, historyLength + lookAhead> samples {};   // mono input by time, its start repeated at the end
+        RunningSums running {};                           // running sums of the current epoch
+        RunningSums previousEpoch {};                     // sums of the whole epoch before the current one
+        UpwardCrossings rising {};
+        FallingCrossings falling {};
         std::int64_t written = 0;                         // samples written; the time of the next one
-        float last = 0.0f;                                // the sample written last (the ring starts silent)
+        std::int32_t lastPositive = 0, lastNegative = 0;  // the sign of the sample written last (silent at first)
 
         std::int64_t cycleStart = 0;                      // time of the first sample of the last captured cycle
         bool cycleSaved = false;                          // the cycle lives in savedCycle, not in the history
