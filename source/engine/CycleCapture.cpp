@@ -40,32 +40,28 @@ namespace kestrine
         constexpr double smallestTrusted = 7.7e-34;     // just below 2^-110
         constexpr double largestTrusted = 1.26e30;      // just below 2^100
 
-        /** Largest magnitude of n samples, n >= 8 (there are no NaNs here). Eight lanes in two
-            independent groups, and a last group of eight that overlaps the others, keep the loop
-            short and free of a remainder that depends on n (n changes with every capture). */
-        float largestMagnitude (const float* samples, int n) noexcept
+        /** Largest of eight whole numbers. */
+        std::int32_t largestOfEight (std::array<std::int32_t, 8> v) noexcept
         {
-            std::array<float, 8> largest {};
+            for (size_t half = 4; half > 0; half /= 2)
+                for (size_t i = 0; i < half; ++i)
+                    v[i] = v[i + half] > v[i] ? v[i + half] : v[i];
 
-            const auto take = [&largest, samples] (int at) noexcept
-            {
-                for (size_t lane = 0; lane < largest.size(); ++lane)
-                {
-                    const float magnitude = std::abs (samples[at + static_cast<int> (lane)]);
-                    largest[lane] = magnitude > largest[lane] ? magnitude : largest[lane];
-                }
-            };
+            return v[0];
+        }
 
-            for (int at = 0; at + 8 <= n; at += 8)
-                take (at);
+        /** Largest magnitude of eight samples, as a whole number: magnitudes of floats (there are
+            no NaNs here) compare like their bit patterns without the sign, which lets the peak
+            be taken on whole numbers, in vector registers. */
+        std::int32_t largestMagnitudeOfEight (const float* samples) noexcept
+        {
+            std::array<std::int32_t, 8> bits;
+            std::memcpy (bits.data(), samples, sizeof bits);
 
-            take (n - 8);
+            for (auto& b : bits)
+                b &= 0x7fffffff;
 
-            float result = 0.0f;
-            for (const float v : largest)
-                result = v > result ? v : result;
-
-            return result;
+            return largestOfEight (bits);
         }
     }
 
@@ -252,10 +248,52 @@ namespace kestrine
         cycleStart = written - lookAhead;
         cycleSaved = false;
 
-        // A capture holds at least 11 samples.
-        const float peak = largestMagnitude (samples.data() + slot (cycleStart), period);
-
+        const float peak = peakOf (slot (cycleStart), period);
         cyclePeak = peak > 1.0f ? 1.0f : peak;
+    }
+
+    void CycleCapture::notePeakOfBlock (std::size_t block) noexcept
+    {
+        const auto peak = largestMagnitudeOfEight (samples.data() + block * peakBlock);
+        blockPeaks[block] = peak;
+
+        // The blocks at the start of the history are repeated after its end, as the samples are.
+        constexpr auto repeated = static_cast<std::size_t> (lookAhead) / peakBlock;
+        constexpr auto blocksInHistory = static_cast<std::size_t> (historyLength) / peakBlock;
+        blockPeaks[block < repeated ? block + blocksInHistory : block] = peak;
+    }
+
+    float CycleCapture::peakOf (std::size_t first, int n) const noexcept
+    {
+        // n >= 11: the first and the last eight samples, which may overlap, and the blocks that
+        // lie wholly in between, eight at a time (the first eight with those past the end left
+        // out, so that a short cycle takes no branch that depends on its length).
+        const auto end = first + static_cast<std::size_t> (n);
+        std::int32_t peak = std::max (largestMagnitudeOfEight (samples.data() + first),
+                                      largestMagnitudeOfEight (samples.data() + end - 8));
+
+        auto block = (first + peakBlock - 1) / peakBlock;
+        const auto blocksEnd = end / peakBlock;
+        std::array<std::int32_t, 8> eight;
+
+        for (; block + 8 <= blocksEnd; block += 8)
+        {
+            std::copy (blockPeaks.begin() + static_cast<std::ptrdiff_t> (block), blockPeaks.begin() + static_cast<std::ptrdiff_t> (block + 8), eight.begin());
+            peak = std::max (peak, largestOfEight (eight));
+        }
+
+        // blockPeaks has eight spare entries at its end for this look.
+        std::copy (blockPeaks.begin() + static_cast<std::ptrdiff_t> (block), blockPeaks.begin() + static_cast<std::ptrdiff_t> (block + 8), eight.begin());
+        const auto left = static_cast<std::int32_t> (blocksEnd - block);
+
+        for (std::int32_t i = 0; i < 8; ++i)
+            eight[static_cast<size_t> (i)] = i < left ? eight[static_cast<size_t> (i)] : 0;
+
+        peak = std::max (peak, largestOfEight (eight));
+
+        float magnitude;
+        std::memcpy (&magnitude, &peak, sizeof magnitude);
+        return magnitude;
     }
 
     void CycleCapture::keepCycleFor (int n) noexcept

@@ -52,6 +52,10 @@ namespace kestrine
             samples[here] = x;
             samples[here < lookAhead ? here + historyLength : here] = x;
 
+            // Each completed block of peakBlock samples notes its largest magnitude.
+            if ((here & (peakBlock - 1)) == peakBlock - 1)
+                notePeakOfBlock (here / peakBlock);
+
             if ((now & (epochLength - 1)) == 0)
                 startEpoch();
 
@@ -108,6 +112,10 @@ namespace kestrine
         /** Crossings that can be pending at once (one place stays free): at most one every two
             samples, for the upward ones within the 1600-sample window, for the falling ones also
             within the epoch since they were last cleared. */
+        /** The history notes the largest magnitude of each block of this many samples, so that
+            the peak of a long cycle takes one look per block. */
+        static constexpr std::size_t peakBlock = 8;
+
         static constexpr std::size_t risingCapacity = 1024;
         static constexpr std::size_t fallingCapacity = 2048;
 
@@ -187,11 +195,14 @@ namespace kestrine
         static size_t slot (std::int64_t time) noexcept    { return static_cast<size_t> (time & (historyLength - 1)); }
 
         void startEpoch() noexcept;
+        void notePeakOfBlock (std::size_t block) noexcept;
+        float peakOf (std::size_t first, int n) const noexcept;
 
         int analyseNext() noexcept;
         int analyse (std::int64_t start, const RunningSums& before) noexcept;
 
         std::array<float, historyLength + lookAhead> samples {};   // mono input by time, its start repeated at the end
+        std::array<std::int32_t, (historyLength + lookAhead) / peakBlock + 8> blockPeaks {};   // largest magnitude of each block, as bits
         RunningSums running {};                           // running sums of the current epoch
         RunningSums previousEpoch {};                     // sums of the whole epoch before the current one
         UpwardCrossings rising {};
