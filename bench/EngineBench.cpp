@@ -331,13 +331,13 @@ namespace
 
     void editorTick (benchmark::State& state)
     {
-        // The timer's tick and the painting of the area it asked to repaint, with the children
+        // The timer's tick and the painting of the area it asks to repaint, with the children
         // that overlap it, as the window's peer does.
         editorFrames (state, [] (CompressorAudioProcessorEditor& editor, juce::Image& image)
         {
             editor.timerCallback();
             juce::Graphics g (image);
-            g.reduceClipRegion (editor.getLocalBounds());
+            g.reduceClipRegion (editor.displayArea());
             editor.paintEntireComponent (g, true);
         });
     }

@@ -180,15 +180,20 @@ void CompressorAudioProcessorEditor::applyTheme()
     otherLookAndFeel.themeColour = index >= 0 && index < static_cast<int> (colours.size())
                                      ? colours[static_cast<size_t> (index)]
                                      : juce::Colours::transparentBlack;
+
+    // The timer repaints only the display; the background around it follows the theme too.
+    repaint();
 }
 
 //==============================================================================
 void CompressorAudioProcessorEditor::timerCallback()
 {
+    // Only the display changes with the audio. A handle that the handle pass moves repaints
+    // where it was and where it goes by itself.
     if (audioProcessor.blockProcessed.exchange (false))
     {
         ticksWithoutData = 0;
-        repaint();
+        repaint (displayArea());
     }
     else if (ticksWithoutData < std::numeric_limits<int>::max())
     {
@@ -228,9 +233,8 @@ void CompressorAudioProcessorEditor::paint (juce::Graphics& g)
 {
     const int index = audioProcessor.backgroundIndex.load();
     const auto& colours = otherLookAndFeel.backgroundColours;
-    g.fillAll (index >= 0 && index < static_cast<int> (colours.size()) ? colours[static_cast<size_t> (index)]
-                                                                       : juce::Colours::transparentBlack);
-
+    drawBackground (g, index >= 0 && index < static_cast<int> (colours.size()) ? colours[static_cast<size_t> (index)]
+                                                                             : juce::Colours::transparentBlack);
     drawDisplay (g);
 
     g.setFont (editorFont);
@@ -242,38 +246,156 @@ void CompressorAudioProcessorEditor::paint (juce::Graphics& g)
     layOutControls (g);
 }
 
-void CompressorAudioProcessorEditor::drawDisplay (juce::Graphics& g)
+namespace
+{
+    /** Whether the context maps whole pixels to whole pixels, so that drawing pieces of the
+        frame separately gives the pixels of drawing it whole. */
+    bool drawsOnWholePixels (juce::Graphics& g)
+    {
+        const float scale = g.getInternalContext().getPhysicalPixelScaleFactor();
+        return scale >= 1.0f && scale == std::floor (scale);
+    }
+
+    juce::Rectangle<int> displayPanel (int editorWidth, int panelTop) noexcept
+    {
+        return { kestrine::panelLeft (editorWidth), panelTop, kestrine::panelWidth, kestrine::panelHeight };
+    }
+}
+
+juce::Rectangle<int> CompressorAudioProcessorEditor::displayArea() const noexcept
+{
+    // The traces are 3 pixels thick: they reach 1.5 pixels past the panel on every side.
+    constexpr int traceReach = 4;
+    return displayPanel (getWidth(), panelTop).expanded (traceReach);
+}
+
+void CompressorAudioProcessorEditor::setFrameCaching (bool shouldCache) noexcept
+{
+    frameCaching = shouldCache;
+    otherLookAndFeel.cacheKnobs = shouldCache;
+}
+
+void CompressorAudioProcessorEditor::drawBackground (juce::Graphics& g, juce::Colour background)
 {
     constexpr float titleHeight = 24.0f;
+    const juce::Colour titleColour { 0x4CFFFFFFu };
+    const auto panel = displayPanel (getWidth(), panelTop);
+    const auto drawTitle = [&]
+    {
+        g.setFont (editorFont);
+        g.setFont (titleHeight);
+        g.setColour (titleColour);
+        g.drawFittedText (juce::String (audioProcessor.titleText), 0, panelTop - 50, getWidth(), 30,
+                          juce::Justification::centred, 1);
+    };
+
+    if (! (frameCaching && background.isOpaque() && drawsOnWholePixels (g)))
+    {
+        g.fillAll (background);
+        drawTitle();
+        g.setColour (otherLookAndFeel.panelColour);
+        g.fillRect (panel);
+        return;
+    }
+
+    // The panel veils an opaque background of one colour: its pixels all come out in one
+    // opaque colour, worked out once per theme by the renderer itself. Filling the window
+    // around the panel and the panel with that colour sets every pixel as the veil would.
+    if (background != panelBackground)
+    {
+        juce::Image pixel (juce::Image::ARGB, 1, 1, true);
+        {
+            juce::Graphics one (pixel);
+            one.fillAll (background);
+            one.setColour (otherLookAndFeel.panelColour);
+            one.fillRect (0, 0, 1, 1);
+        }
+
+        panelOverBackground = pixel.getPixelAt (0, 0);
+        panelBackground = background;
+    }
+
+    juce::RectangleList<int> around (getLocalBounds());
+    around.subtract (panel);
+    g.setColour (background);
+
+    for (const auto& r : around)
+        g.fillRect (r);
+
+    drawTitle();
+    g.setColour (panelOverBackground);
+    g.fillRect (panel);
+}
+
+void CompressorAudioProcessorEditor::drawThickLine (juce::Graphics& g, juce::Line<float> line, float thickness, bool heldClip)
+{
+    if (! heldClip)
+    {
+        g.drawLine (line, thickness);
+        return;
+    }
+
+    // The same shape as drawLine's, filled with the clip held to the line's surroundings: the
+    // renderer then works only on the rows the line covers instead of the whole window's. A line
+    // outside the clip is not drawn at all.
+    linePath.clear();
+    linePath.addLineSegment (line, thickness);
+    const auto box = linePath.getBounds().getSmallestIntegerContainer().expanded (2);
+
+    if (! g.clipRegionIntersects (box))
+        return;
+
+    const juce::Graphics::ScopedSaveState state (g);
+    g.reduceClipRegion (box);
+    g.fillPath (linePath);
+}
+
+const kestrine::DisplayCurve& CompressorAudioProcessorEditor::displayedCurve()
+{
+    std::array<kestrine::DisplayBump, kestrine::numBumps> bumps;
+
+    for (size_t k = 0; k < bumps.size(); ++k)
+    {
+        const auto& mirror = audioProcessor.bumps[k];
+        bumps[k] = { mirror.amplitude.load(), mirror.position.load(), mirror.width.load() };
+    }
+
+    const auto same = [] (const kestrine::DisplayBump& a, const kestrine::DisplayBump& b)
+    {
+        return a.amplitude == b.amplitude && a.position == b.position && a.width == b.width;
+    };
+
+    if (! (frameCaching && displayCurveBuilt && std::equal (bumps.begin(), bumps.end(), displayCurveBumps.begin(), same)))
+    {
+        kestrine::buildDisplayCurve (displayCurve, bumps);
+        displayCurveBumps = bumps;
+        displayCurveBuilt = true;
+    }
+
+    return displayCurve;
+}
+
+void CompressorAudioProcessorEditor::drawDisplay (juce::Graphics& g)
+{
     constexpr float gridThickness = 0.5f;
     constexpr float traceThickness = 3.0f;
-    const juce::Colour titleColour { 0x4CFFFFFFu };
 
-    const int width = getWidth();
-    const int left = kestrine::panelLeft (width);
+    const bool heldClip = frameCaching && drawsOnWholePixels (g);
+    const int left = kestrine::panelLeft (getWidth());
     const auto right = static_cast<float> (left + kestrine::panelWidth);
     const int baseline = kestrine::panelBaseline (panelTop);
-
-    g.setFont (editorFont);
-    g.setFont (titleHeight);
-    g.setColour (titleColour);
-    g.drawFittedText (juce::String (audioProcessor.titleText), 0, panelTop - 50, width, 30,
-                      juce::Justification::centred, 1);
-
-    g.setColour (otherLookAndFeel.panelColour);
-    g.fillRect (left, panelTop, kestrine::panelWidth, kestrine::panelHeight);
 
     g.setColour (otherLookAndFeel.themeColour);
 
     for (const int y : { baseline, panelTop + 100, panelTop + 300 })
-        g.drawLine (static_cast<float> (left), static_cast<float> (y), right, static_cast<float> (y), gridThickness);
+        drawThickLine (g, { static_cast<float> (left), static_cast<float> (y), right, static_cast<float> (y) }, gridThickness, heldClip);
 
     // Each point is one pixel column; a segment runs from the previous point's height to its own.
     const auto segment = [&] (int i, float fromHeight, float toHeight)
     {
         const auto x = static_cast<float> (left + i);
-        g.drawLine (x, static_cast<float> (baseline) - fromHeight, x + 1.0f, static_cast<float> (baseline) - toHeight,
-                    traceThickness);
+        drawThickLine (g, { x, static_cast<float> (baseline) - fromHeight, x + 1.0f, static_cast<float> (baseline) - toHeight },
+                       traceThickness, heldClip);
     };
 
     const auto& views = audioProcessor.latestDisplayViews();
@@ -287,20 +409,12 @@ void CompressorAudioProcessorEditor::drawDisplay (juce::Graphics& g)
         previous = height;
     }
 
-    std::array<kestrine::DisplayBump, kestrine::numBumps> bumps;
-
-    for (size_t k = 0; k < bumps.size(); ++k)
-    {
-        const auto& mirror = audioProcessor.bumps[k];
-        bumps[k] = { mirror.amplitude.load(), mirror.position.load(), mirror.width.load() };
-    }
-
-    kestrine::buildDisplayCurve (displayCurve, bumps);
+    const auto& curve = displayedCurve();
     g.setColour (otherLookAndFeel.curveColour);
 
     for (int i = 0, previous = 0; i < kestrine::curvePoints; ++i)
     {
-        const float height = kestrine::curveHeight (displayCurve[static_cast<size_t> (i)]);
+        const float height = kestrine::curveHeight (curve[static_cast<size_t> (i)]);
         segment (i, static_cast<float> (previous), height);
         previous = kestrine::truncateToInt (height);
     }
