@@ -248,12 +248,16 @@ void CompressorAudioProcessorEditor::paint (juce::Graphics& g)
 
 namespace
 {
-    /** Whether the context maps whole pixels to whole pixels, so that drawing pieces of the
-        frame separately gives the pixels of drawing it whole. */
+    /** Whether the frame is drawn by the framework's own software renderer on whole pixels: the
+        pieces of the frame can then be drawn separately with the pixels of drawing it whole,
+        and a blend the renderer works out once is the one it would make (another renderer, such
+        as the system's, gets the plain drawing). */
     bool drawsOnWholePixels (juce::Graphics& g)
     {
-        const float scale = g.getInternalContext().getPhysicalPixelScaleFactor();
-        return scale >= 1.0f && scale == std::floor (scale);
+        auto& context = g.getInternalContext();
+        const float scale = context.getPhysicalPixelScaleFactor();
+        return dynamic_cast<juce::LowLevelGraphicsSoftwareRenderer*> (&context) != nullptr
+            && scale >= 1.0f && scale == std::floor (scale);
     }
 
     juce::Rectangle<int> displayPanel (int editorWidth, int panelTop) noexcept
@@ -315,39 +319,80 @@ void CompressorAudioProcessorEditor::drawBackground (juce::Graphics& g, juce::Co
         panelBackground = background;
     }
 
-    juce::RectangleList<int> around (getLocalBounds());
-    around.subtract (panel);
+    const auto bounds = getLocalBounds();
     g.setColour (background);
-
-    for (const auto& r : around)
-        g.fillRect (r);
+    g.fillRect (bounds.withBottom (panel.getY()));
+    g.fillRect (bounds.withTop (panel.getBottom()));
+    g.fillRect (panel.withX (bounds.getX()).withRight (panel.getX()));
+    g.fillRect (panel.withX (panel.getRight()).withRight (bounds.getRight()));
 
     drawTitle();
     g.setColour (panelOverBackground);
     g.fillRect (panel);
 }
 
-void CompressorAudioProcessorEditor::drawThickLine (juce::Graphics& g, juce::Line<float> line, float thickness, bool heldClip)
+void CompressorAudioProcessorEditor::drawLines (juce::Graphics& g, const juce::Line<float>* lines, int count,
+                                                float thickness, bool heldClip)
 {
     if (! heldClip)
     {
-        g.drawLine (line, thickness);
+        for (int i = 0; i < count; ++i)
+            g.drawLine (lines[i], thickness);
+
         return;
     }
 
-    // The same shape as drawLine's, filled with the clip held to the line's surroundings: the
-    // renderer then works only on the rows the line covers instead of the whole window's. A line
-    // outside the clip is not drawn at all.
-    linePath.clear();
-    linePath.addLineSegment (line, thickness);
-    const auto box = linePath.getBounds().getSmallestIntegerContainer().expanded (2);
+    // The lines are drawn in their order, each exactly as drawLine draws it, with the clip
+    // held to the surroundings of a few neighbouring lines at a time: the renderer then works
+    // only on the rows they cover instead of the whole window's, and a line that stays inside
+    // the clip is drawn as with any larger clip. Groups outside the clip are skipped. (Joining
+    // level lines into one would not do: the renderer blends a lone pixel of partial coverage
+    // with other rounding than a run of them.)
+    constexpr int largestGroup = 16;
+    constexpr int groupSlack = 12;   // rows a group may add to its tallest line
+    const float reach = thickness * 0.5f + 2.0f;
 
-    if (! g.clipRegionIntersects (box))
-        return;
+    const auto surroundings = [reach] (juce::Line<float> line)
+    {
+        const auto x1 = std::min (line.getStartX(), line.getEndX()), x2 = std::max (line.getStartX(), line.getEndX());
+        const auto y1 = std::min (line.getStartY(), line.getEndY()), y2 = std::max (line.getStartY(), line.getEndY());
+        return juce::Rectangle<float>::leftTopRightBottom (x1 - reach, y1 - reach, x2 + reach, y2 + reach)
+                   .getSmallestIntegerContainer();
+    };
 
-    const juce::Graphics::ScopedSaveState state (g);
-    g.reduceClipRegion (box);
-    g.fillPath (linePath);
+    for (int first = 0; first < count;)
+    {
+        auto groupBox = surroundings (lines[first]);
+        int tallest = groupBox.getHeight();
+        int end = first + 1;
+
+        for (; end < count && end - first < largestGroup; ++end)
+        {
+            const auto box = surroundings (lines[end]);
+            const auto joined = groupBox.getUnion (box);
+
+            if (joined.getHeight() > std::max (tallest, box.getHeight()) + groupSlack)
+                break;
+
+            groupBox = joined;
+            tallest = std::max (tallest, box.getHeight());
+        }
+
+        if (g.clipRegionIntersects (groupBox))
+        {
+            const juce::Graphics::ScopedSaveState state (g);
+            g.reduceClipRegion (groupBox);
+
+            for (int k = first; k < end; ++k)
+            {
+                linePath.clear();
+                linePath.addLineSegment (lines[k], thickness);
+                g.fillPath (linePath);
+            }
+        }
+
+        first = end;
+    }
 }
 
 const kestrine::DisplayCurve& CompressorAudioProcessorEditor::displayedCurve()
@@ -388,19 +433,21 @@ void CompressorAudioProcessorEditor::drawDisplay (juce::Graphics& g)
     g.setColour (otherLookAndFeel.themeColour);
 
     for (const int y : { baseline, panelTop + 100, panelTop + 300 })
-        drawThickLine (g, { static_cast<float> (left), static_cast<float> (y), right, static_cast<float> (y) }, gridThickness, heldClip);
+    {
+        const juce::Line<float> line { static_cast<float> (left), static_cast<float> (y), right, static_cast<float> (y) };
+        drawLines (g, &line, 1, gridThickness, heldClip);
+    }
 
     // Each point is one pixel column; a segment runs from the previous point's height to its own.
     const auto segment = [&] (int i, float fromHeight, float toHeight)
     {
         const auto x = static_cast<float> (left + i);
-        drawThickLine (g, { x, static_cast<float> (baseline) - fromHeight, x + 1.0f, static_cast<float> (baseline) - toHeight },
-                       traceThickness, heldClip);
+        traceLines[static_cast<size_t> (i)] = { x, static_cast<float> (baseline) - fromHeight,
+                                                x + 1.0f, static_cast<float> (baseline) - toHeight };
     };
 
     const auto& views = audioProcessor.latestDisplayViews();
     const auto& waveform = audioProcessor.normalisedViewSelected.load() ? views.normalisedView : views.sampleView;
-    g.setColour (otherLookAndFeel.waveformColour);
 
     for (int i = 0, previous = 0; i < kestrine::curvePoints; ++i)
     {
@@ -409,8 +456,10 @@ void CompressorAudioProcessorEditor::drawDisplay (juce::Graphics& g)
         previous = height;
     }
 
+    g.setColour (otherLookAndFeel.waveformColour);
+    drawLines (g, traceLines.data(), kestrine::curvePoints, traceThickness, heldClip);
+
     const auto& curve = displayedCurve();
-    g.setColour (otherLookAndFeel.curveColour);
 
     for (int i = 0, previous = 0; i < kestrine::curvePoints; ++i)
     {
@@ -418,6 +467,9 @@ void CompressorAudioProcessorEditor::drawDisplay (juce::Graphics& g)
         segment (i, static_cast<float> (previous), height);
         previous = kestrine::truncateToInt (height);
     }
+
+    g.setColour (otherLookAndFeel.curveColour);
+    drawLines (g, traceLines.data(), kestrine::curvePoints, traceThickness, heldClip);
 }
 
 //==============================================================================

@@ -65,7 +65,7 @@ private:
     std::array<DotComponent*, 3> handles() noexcept     { return { &handle1, &handle2, &handle3 }; }
     void drawBackground (juce::Graphics&, juce::Colour);
     void drawDisplay (juce::Graphics&);
-    void drawThickLine (juce::Graphics&, juce::Line<float>, float thickness, bool heldClip);
+    void drawLines (juce::Graphics&, const juce::Line<float>* lines, int count, float thickness, bool heldClip);
     const kestrine::DisplayCurve& displayedCurve();
     kestrine::HandlePassContext handlePassContext();
     void runHandlePass();
@@ -99,10 +99,12 @@ private:
     bool displayCurveBuilt = false;
 
     // What frames keep of one another (see setFrameCaching): the panel's colour over the
-    // background of the theme it was worked out for, and a path for one line of the display.
+    // background of the theme it was worked out for; and room for the segments of a trace and
+    // for one line of the display.
     bool frameCaching = true;
     juce::Colour panelOverBackground;
     juce::Colour panelBackground { juce::Colours::transparentBlack };
+    std::array<juce::Line<float>, kestrine::curvePoints> traceLines {};
     juce::Path linePath;
 
     // Per handle: the position and amplitude slider values as the handle last wrote or took them.
