@@ -65,7 +65,101 @@ namespace kestrine
         }
     }
 
-    void CycleCapture::startEpoch() noexcept
+    void CycleCapture::write (float* left, float* right, int n) noexcept
+    {
+        if (n <= 0)
+            return;
+
+        if ((written & (epochLength - 1)) == 0)
+            startEpoch (written);
+
+        // First, in loops simple enough to vectorise: silence for non-finite samples, and the mono
+        // sums into the history (a piece wraps around its end at most once).
+        const auto sanitise = [n] (float* channel) noexcept
+        {
+            for (int i = 0; i < n; ++i)
+                channel[i] = finiteOrSilence (channel[i]);
+        };
+
+        sanitise (left);
+        if (right != nullptr)
+            sanitise (right);
+
+        const float* const second = right != nullptr ? right : left;
+        const std::int64_t first = written;
+        const auto from = slot (first);
+        const int beforeWrap = static_cast<int> (std::min (static_cast<size_t> (n), static_cast<size_t> (historyLength) - from));
+
+        for (int i = 0; i < beforeWrap; ++i)
+            samples[from + static_cast<size_t> (i)] = (left[i] + second[i]) * 0.5f;
+
+        for (int i = beforeWrap; i < n; ++i)
+            samples[static_cast<size_t> (i - beforeWrap)] = (left[i] + second[i]) * 0.5f;
+
+        // Then the crossings and the running sums, sample after sample. The state of the loop
+        // lives in locals, which the compiler keeps in registers.
+        std::int64_t now = first;
+        double sum = running.sum, magnitude = running.magnitude;
+        std::int32_t wasPositive = lastPositive, wasNegative = lastNegative;
+        int risingEnd = rising.end, fallingEnd = falling.end;
+
+        for (int i = 0; i < n; ++i, ++now)
+        {
+            const float x = samples[slot (now)];
+
+            // Without branches: on noise, crossings come and go at random. Every sample is put
+            // in the next free place of both queues as the possible start of a crossing, which
+            // the next sample keeps when it completes one. An upward crossing keeps the running
+            // sums before its negative sample, where a period ending there ends. The signs are
+            // read from the bit patterns (x is never a denormal here, and never NaN), which
+            // compiles to plain integer comparisons.
+            const auto positive = static_cast<std::int32_t> (bitsOf (x) > 0);
+            const auto negative = static_cast<std::int32_t> ((bitsOf (x) ^ signBit) > 0);
+
+            risingEnd = (risingEnd + (wasNegative & positive)) & UpwardCrossings::mask;
+            fallingEnd = (fallingEnd + (wasPositive & negative)) & FallingCrossings::mask;
+            wasPositive = positive;
+            wasNegative = negative;
+
+            const auto at = static_cast<size_t> (risingEnd);
+            rising.times[at] = now;
+            rising.sums[at] = sum;
+            rising.magnitudes[at] = magnitude;
+            falling.times[static_cast<size_t> (fallingEnd)] = now;
+
+            // Exact terms in double precision.
+            const auto value = static_cast<double> (x);
+            sum += value;
+            magnitude += std::abs (value);
+        }
+
+        written = now;
+        running = { sum, magnitude };
+        lastPositive = wasPositive;
+        lastNegative = wasNegative;
+        rising.end = risingEnd;
+        falling.end = fallingEnd;
+
+        // The first lookAhead samples of the history are kept once more after its end, so that
+        // every window and cycle lies in one piece.
+        const auto headEnd = std::min (from + static_cast<size_t> (n), static_cast<size_t> (historyLength));
+
+        if (from < static_cast<size_t> (lookAhead))
+            std::copy (samples.begin() + static_cast<std::ptrdiff_t> (from),
+                       samples.begin() + static_cast<std::ptrdiff_t> (std::min (headEnd, static_cast<size_t> (lookAhead))),
+                       samples.begin() + static_cast<std::ptrdiff_t> (from + historyLength));
+
+        if (from + static_cast<size_t> (n) > static_cast<size_t> (historyLength))
+            std::copy (samples.begin(), samples.begin() + static_cast<std::ptrdiff_t> (from + static_cast<size_t> (n) - historyLength),
+                       samples.begin() + historyLength);
+
+        // Each block of peakBlock samples completed by the piece notes its largest magnitude.
+        for (auto block = static_cast<std::uint64_t> (first) / peakBlock;
+             (block + 1) * peakBlock <= static_cast<std::uint64_t> (now); ++block)
+            notePeakOfBlock (static_cast<size_t> (block % (historyLength / peakBlock)));
+    }
+
+    void CycleCapture::startEpoch (std::int64_t now) noexcept
     {
         previousEpoch = running;
         running = {};
@@ -73,13 +167,13 @@ namespace kestrine
         // No window from now on starts at or before the sample examined now, so a falling
         // crossing there is never needed again. Clearing them once an epoch keeps at most
         // (epochLength + lookAhead) / 2 of them.
-        const std::int64_t examined = written - 1 - lookAhead;
+        const std::int64_t examined = now - lookAhead;
 
         while (falling.count() > 0 && falling.first() <= examined)
             falling.pop();
     }
 
-    int CycleCapture::analyseNext() noexcept
+    int CycleCapture::analyseAt (std::int64_t time) noexcept
     {
         const std::int64_t examined = rising.firstTime();
         const auto examinedBefore = rising.before (rising.head);
@@ -88,6 +182,7 @@ namespace kestrine
         // The window starts with the first positive sample after the crossing; no later window
         // starts earlier.
         const std::int64_t start = examined + 1;
+        windowStart = start;
 
         while (falling.count() > 0 && falling.first() < start)
             falling.pop();
@@ -99,24 +194,26 @@ namespace kestrine
                                      ? RunningSums {}
                                      : RunningSums { examinedBefore.sum + value, examinedBefore.magnitude + std::abs (value) };
 
-        return analyse (start, before);
+        return analyse (start, time, before);
     }
 
-    int CycleCapture::analyse (std::int64_t start, const RunningSums& before) noexcept
+    int CycleCapture::analyse (std::int64_t start, std::int64_t end, const RunningSums& before) noexcept
     {
         // The period ends at the first upward crossing after the window's first falling one
-        // where the samples before it balance. The falling crossings kept all lie in the window.
-        if (falling.count() == 0)
+        // where the samples before it balance. The falling crossings kept all lie at or after the
+        // window's start; those from the window's end on have not happened yet for it, and
+        // neither have such upward crossings.
+        if (falling.count() == 0 || falling.first() >= end)
             return 0;
 
         const std::int64_t firstFalling = falling.first();
-        const int candidates = rising.count();
-        int candidate = 0;
+        const auto next = [] (int slot) noexcept { return (slot + 1) & UpwardCrossings::mask; };
+        int firstSlot = rising.head;
 
-        while (candidate < candidates && rising.time (rising.slotOf (candidate)) <= firstFalling)
-            ++candidate;
+        while (firstSlot != rising.end && rising.time (firstSlot) <= firstFalling)
+            firstSlot = next (firstSlot);
 
-        if (candidate == candidates)
+        if (firstSlot == rising.end || rising.time (firstSlot) >= end)
             return 0;
 
         // A window's sums are the running sums at its end less those at its start. A window
@@ -184,49 +281,42 @@ namespace kestrine
             return j < minimumCycle ? 0 : j;
         };
 
-        // One margin for every candidate, from the whole window up to the newest sample (the
-        // magnitudes only grow towards it), decides almost all of them at a glance. It holds
-        // when every candidate's total lies where the bound holds (they grow from the first).
+        // One margin for every candidate, from the whole window up to the newest sample written
+        // (the magnitudes only grow towards it, and it lies in the epoch of the window's end),
+        // decides almost all of them at a glance. It holds when every candidate's total lies
+        // where the bound holds (they grow from the first).
         const bool newestAcross = written - 1 >= nextEpoch;
         const double wholeTotal = sumsTo (running, newestAcross).magnitude;
-        const int firstSlot = rising.slotOf (candidate);
         const double firstTotal = sumsTo (rising.before (firstSlot), rising.time (firstSlot) >= nextEpoch).magnitude;
 
         if (! (firstTotal >= smallestTrusted && wholeTotal <= largestTrusted))
         {
-            for (; candidate < candidates; ++candidate)
-                if (balancesAt (rising.slotOf (candidate)))
-                    return periodEndingAt (rising.slotOf (candidate));
+            for (int slot = firstSlot; slot != rising.end && rising.time (slot) < end; slot = next (slot))
+                if (balancesAt (slot))
+                    return periodEndingAt (slot);
 
             return 0;
         }
 
         const double glance = marginFor (wholeTotal, lookAhead, running, newestAcross);
-
-        // The candidates in time order, in at most two stretches of the ring; the offset
-        // changes once, where they enter the next epoch.
-        double offsetSum = offsets[0].sum, offsetMagnitude = offsets[0].magnitude;
-        std::int64_t offsetChanges = nextEpoch;
         int slot = firstSlot;
 
-        for (int remaining = candidates - candidate; remaining > 0;)
+        // The candidates in time order, first those in the epoch of the window's start, then
+        // those in the next one.
+        for (const bool across : { false, true })
         {
-            const int stretchEnd = slot + std::min (remaining, static_cast<int> (risingCapacity) - slot);
-            remaining -= stretchEnd - slot;
+            const auto& offset = offsets[across ? 1 : 0];
+            const std::int64_t until = across ? end : std::min (end, nextEpoch);
 
-            for (; slot < stretchEnd; ++slot)
+            for (; slot != rising.end; slot = next (slot))
             {
                 const auto at = static_cast<size_t> (slot);
 
-                if (rising.times[at] >= offsetChanges)
-                {
-                    offsetSum = offsets[1].sum;
-                    offsetMagnitude = offsets[1].magnitude;
-                    offsetChanges = std::numeric_limits<std::int64_t>::max();
-                }
+                if (rising.times[at] >= until)
+                    break;
 
-                const double imbalance = std::abs (rising.sums[at] - offsetSum);
-                const double balanced = limit * (rising.magnitudes[at] - offsetMagnitude);
+                const double imbalance = std::abs (rising.sums[at] - offset.sum);
+                const double balanced = limit * (rising.magnitudes[at] - offset.magnitude);
 
                 if (imbalance > balanced + glance)
                     continue;
@@ -234,8 +324,6 @@ namespace kestrine
                 if (imbalance < balanced - glance || balancesAt (slot))
                     return periodEndingAt (slot);
             }
-
-            slot = 0;
         }
 
         // No balanced period ends inside the window.
@@ -245,7 +333,7 @@ namespace kestrine
     void CycleCapture::capture (int period) noexcept
     {
         periodLength = period;
-        cycleStart = written - lookAhead;
+        cycleStart = windowStart;
         cycleSaved = false;
 
         const float peak = peakOf (slot (cycleStart), period);

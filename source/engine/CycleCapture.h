@@ -2,6 +2,7 @@
 
 #include "BumpCurve.h"
 #include "EngineConstants.h"
+#include "Shaping.h"
 
 #include <array>
 #include <cmath>
@@ -39,55 +40,35 @@ namespace kestrine
     class CycleCapture
     {
     public:
-        /** Writes the mono sum of one input sample and examines the sample 1600 samples back.
-            Returns the length of the period that starts there, or 0 when no period is found. */
-        int advance (float left, float right) noexcept
+        /** Writes the mono sums of n input samples; right is null for a single channel. A
+            non-finite sample (NaN, infinity) is replaced by silence where it stands: it would
+            otherwise poison every sum and mix it meets. n is at most lookAhead, and the samples
+            do not run into a new epoch (see samplesLeftInEpoch): everything the analyses of
+            these samples' windows need is then at hand (see analyseAt). */
+        void write (float* left, float* right, int n) noexcept;
+
+        /** How many samples can be written before the next epoch starts. */
+        int samplesLeftInEpoch() const noexcept
         {
-            const float x = (left + right) * 0.5f;
-            const std::int64_t now = written++;
-            const auto here = slot (now);
-
-            // The first lookAhead samples of the history are kept once more after its end, so
-            // that every window and cycle lies in one piece.
-            samples[here] = x;
-            samples[here < lookAhead ? here + historyLength : here] = x;
-
-            // Each completed block of peakBlock samples notes its largest magnitude.
-            if ((here & (peakBlock - 1)) == peakBlock - 1)
-                notePeakOfBlock (here / peakBlock);
-
-            if ((now & (epochLength - 1)) == 0)
-                startEpoch();
-
-            // Without branches: on noise, crossings come and go at random. Every sample is put
-            // in the next free place of both queues as the possible start of a crossing, which
-            // the next sample keeps when it completes one. An upward crossing keeps the running
-            // sums before its negative sample, where a period ending there ends. The signs are
-            // read from the bit patterns (x is never a denormal here, and never NaN), which
-            // compiles to plain integer comparisons.
-            const auto positive = static_cast<std::int32_t> (bitsOf (x) > 0);
-            const auto negative = static_cast<std::int32_t> ((bitsOf (x) ^ signBit) > 0);
-
-            rising.keepIf (lastNegative & positive);
-            falling.keepIf (lastPositive & negative);
-            lastPositive = positive;
-            lastNegative = negative;
-
-            rising.putNext (now, running);
-            falling.free() = now;
-
-            // Exact terms in double precision, and no branch: the sign of noise is a coin toss.
-            const auto value = static_cast<double> (x);
-            running.sum += value;
-            running.magnitude += std::abs (value);
-
-            // The sample examined now is lookAhead samples old: a window starts after it when an
-            // upward crossing follows it. An empty queue's first place holds the sample written
-            // just now, which is never the examined one.
-            return rising.firstTime() == now - lookAhead ? analyseNext() : 0;
+            return epochLength - static_cast<int> (written & (epochLength - 1));
         }
 
-        /** Captures the period that advance() has just found: remembers where the cycle lies
+        /** The samples written so far: the time of the next one. */
+        std::int64_t samplesWritten() const noexcept    { return written; }
+
+        /** The time of the next sample written whose window starts after an upward crossing,
+            or -1 while none is known. */
+        std::int64_t nextWindowEnd() const noexcept
+        {
+            return rising.count() > 0 ? rising.firstTime() + lookAhead : -1;
+        }
+
+        /** Examines the window that ends at sample time (nextWindowEnd(), among the samples of
+            the last write): the 1600 samples after the upward crossing at time - lookAhead.
+            Returns the length of the period that starts there, or 0 when no period is found. */
+        int analyseAt (std::int64_t time) noexcept;
+
+        /** Captures the period that analyseAt() has just found: remembers where the cycle lies
             and measures its peak, limited to 1. */
         void capture (int period) noexcept;
 
@@ -109,14 +90,15 @@ namespace kestrine
             stays readable for at least another lookAhead samples. */
         static constexpr int historyLength = 4096;
 
-        /** Crossings that can be pending at once (one place stays free): at most one every two
-            samples, for the upward ones within the 1600-sample window, for the falling ones also
-            within the epoch since they were last cleared. */
         /** The history notes the largest magnitude of each block of this many samples, so that
             the peak of a long cycle takes one look per block. */
         static constexpr std::size_t peakBlock = 8;
 
-        static constexpr std::size_t risingCapacity = 1024;
+        /** Crossings that can be pending at once (one place stays free): at most one every two
+            samples, for the upward ones within the 1600-sample window and the samples written
+            ahead of it, for the falling ones within the epoch since they were last cleared and
+            the window. */
+        static constexpr std::size_t risingCapacity = 2048;
         static constexpr std::size_t fallingCapacity = 2048;
 
         /** The running sums start again every epochLength samples (at least the window),
@@ -194,12 +176,11 @@ namespace kestrine
 
         static size_t slot (std::int64_t time) noexcept    { return static_cast<size_t> (time & (historyLength - 1)); }
 
-        void startEpoch() noexcept;
+        void startEpoch (std::int64_t now) noexcept;
         void notePeakOfBlock (std::size_t block) noexcept;
         float peakOf (std::size_t first, int n) const noexcept;
 
-        int analyseNext() noexcept;
-        int analyse (std::int64_t start, const RunningSums& before) noexcept;
+        int analyse (std::int64_t start, std::int64_t end, const RunningSums& before) noexcept;
 
         std::array<float, historyLength + lookAhead> samples {};   // mono input by time, its start repeated at the end
         std::array<std::int32_t, (historyLength + lookAhead) / peakBlock + 8> blockPeaks {};   // largest magnitude of each block, as bits
@@ -210,6 +191,7 @@ namespace kestrine
         std::int64_t written = 0;                         // samples written; the time of the next one
         std::int32_t lastPositive = 0, lastNegative = 0;  // the sign of the sample written last (silent at first)
 
+        std::int64_t windowStart = 0;                     // time of the first sample of the window analysed last
         std::int64_t cycleStart = 0;                      // time of the first sample of the last captured cycle
         bool cycleSaved = false;                          // the cycle lives in savedCycle, not in the history
         std::array<float, lookAhead> savedCycle {};

@@ -29,14 +29,16 @@ namespace kestrine
         {
             bool captured = false;
 
-            // In pieces of at most lookAhead samples: a cycle captured in one piece is still in
-            // the capture's history at its end, and is copied out of it only when the next
-            // piece would overwrite it.
-            for (int start = 0; start < numSamples; start += lookAhead)
+            // In pieces of at most lookAhead samples, within one epoch of the capture: its
+            // analyses then find all they need once a piece is written, and a cycle captured in
+            // one piece is still in its history at the piece's end (it is copied out only when the
+            // next piece would overwrite it).
+            for (int start = 0; start < numSamples;)
             {
-                const int n = std::min (lookAhead, numSamples - start);
+                const int n = std::min ({ lookAhead, numSamples - start, capture.samplesLeftInEpoch() });
                 capture.keepCycleFor (n);
                 captured = processPiece (left + start, right != nullptr ? right + start : nullptr, n, mirrors) || captured;
+                start += n;
             }
 
             return captured;
@@ -74,28 +76,44 @@ namespace kestrine
         template <typename Mirrors>
         bool processPiece (float* left, float* right, int numSamples, Mirrors& mirrors) noexcept
         {
+            // First the analysis stage takes in the whole piece; then each sample is rendered,
+            // and where a window ends (the sample lookAhead after an upward crossing) it is
+            // analysed first, seeing only the samples up to that one.
+            const std::int64_t firstTime = capture.samplesWritten();
+            capture.write (left, right, numSamples);
+
+            const auto windowEndIndex = [&]
+            {
+                const std::int64_t time = capture.nextWindowEnd();
+                return time >= firstTime && time < firstTime + numSamples ? static_cast<int> (time - firstTime) : numSamples;
+            };
+
+            int windowEnd = windowEndIndex();
             bool captured = false;
 
             for (int i = 0; i < numSamples; ++i)
             {
-                // A non-finite sample (NaN, infinity) enters as silence: it would otherwise stay
-                // in the ring and the delay lines and poison every sum and mix it meets.
-                const float inLeft = finiteOrSilence (left[i]);
-                const float inRight = right != nullptr ? finiteOrSilence (right[i]) : inLeft;
+                // Non-finite samples are silence by now (see CycleCapture::write).
+                const float inLeft = left[i];
+                const float inRight = right != nullptr ? right[i] : inLeft;
 
-                const int period = capture.advance (inLeft, inRight);
-
-                if (period > 0)
+                if (i == windowEnd)
                 {
-                    const auto& curve = mirrors.currentBumpCurve();
-                    capture.capture (period);
-                    playback.start (curve, period, capture.cyclePeak);
-                    capturedCurve = &curve;
-                    capturedDistortion = mirrors.distortion.current.load();
-                    captured = true;
+                    const int period = capture.analyseAt (firstTime + i);
+                    windowEnd = windowEndIndex();
 
-                    bumpPlaying = true;
-                    bumpPlayIndex = 0;
+                    if (period > 0)
+                    {
+                        const auto& curve = mirrors.currentBumpCurve();
+                        capture.capture (period);
+                        playback.start (curve, period, capture.cyclePeak);
+                        capturedCurve = &curve;
+                        capturedDistortion = mirrors.distortion.current.load();
+                        captured = true;
+
+                        bumpPlaying = true;
+                        bumpPlayIndex = 0;
+                    }
                 }
 
                 float q = 0.0f;
