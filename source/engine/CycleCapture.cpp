@@ -302,27 +302,52 @@ namespace kestrine
         int slot = firstSlot;
 
         // The candidates in time order, first those in the epoch of the window's start, then
-        // those in the next one.
+        // those in the next one; in stretches that do not wrap around the ring, two at a time
+        // while both are plainly unbalanced.
         for (const bool across : { false, true })
         {
-            const auto& offset = offsets[across ? 1 : 0];
+            const double offsetSum = offsets[across ? 1 : 0].sum;
+            const double offsetMagnitude = offsets[across ? 1 : 0].magnitude;
             const std::int64_t until = across ? end : std::min (end, nextEpoch);
 
-            for (; slot != rising.end; slot = next (slot))
+            const auto unbalancedAtAGlance = [&] (size_t at) noexcept
             {
-                const auto at = static_cast<size_t> (slot);
+                return std::abs (rising.sums[at] - offsetSum) > limit * (rising.magnitudes[at] - offsetMagnitude) + glance;
+            };
 
-                if (rising.times[at] >= until)
-                    break;
+            while (slot != rising.end)
+            {
+                const int stretchEnd = rising.end > slot ? rising.end : static_cast<int> (risingCapacity);
 
-                const double imbalance = std::abs (rising.sums[at] - offset.sum);
-                const double balanced = limit * (rising.magnitudes[at] - offset.magnitude);
+                for (; slot + 1 < stretchEnd; slot += 2)
+                {
+                    const auto at = static_cast<size_t> (slot);
 
-                if (imbalance > balanced + glance)
-                    continue;
+                    if (rising.times[at + 1] >= until || ! (unbalancedAtAGlance (at) & unbalancedAtAGlance (at + 1)))
+                        break;
+                }
 
-                if (imbalance < balanced - glance || balancesAt (slot))
-                    return periodEndingAt (slot);
+                for (; slot < stretchEnd; ++slot)
+                {
+                    const auto at = static_cast<size_t> (slot);
+
+                    if (rising.times[at] >= until)
+                        break;
+
+                    const double imbalance = std::abs (rising.sums[at] - offsetSum);
+                    const double balanced = limit * (rising.magnitudes[at] - offsetMagnitude);
+
+                    if (imbalance > balanced + glance)
+                        continue;
+
+                    if (imbalance < balanced - glance || balancesAt (slot))
+                        return periodEndingAt (slot);
+                }
+
+                if (slot < stretchEnd)
+                    break;   // the epoch or the window ends here
+
+                slot &= UpwardCrossings::mask;
             }
         }
 
