@@ -83,6 +83,21 @@ namespace
         return s;
     }
 
+    // The hardest input for the analysis: pulses whose halves balance exactly at the limit at
+    // every upward crossing (11 samples of 0.5, 9 of -0.5 and one tiny negative one, which the
+    // sums before a crossing leave out), so that no error bound can decide the balance and the
+    // single-precision sums are taken over the whole window at every crossing.
+    Samples balancedAtTheLimit()
+    {
+        Samples s (signalLength);
+        for (size_t i = 0; i < s.size(); ++i)
+        {
+            const auto phase = i % 21;
+            s[i] = phase < 11 ? 0.5f : phase < 20 ? -0.5f : -1.0e-20f;
+        }
+        return s;
+    }
+
     // A sawtooth chord (A minor) struck every second, each strike decaying and darkening.
     Samples pluckedChord()
     {
@@ -115,6 +130,7 @@ namespace
             { "noise", { whiteNoise() } },
             { "noise96k", { audioBandNoise(), 96000.0 } },
             { "chord", { pluckedChord() } },
+            { "worst", { balancedAtTheLimit() } },
         };
         return signals.at (name);
     }
@@ -344,7 +360,7 @@ namespace
 
     int registerAll()
     {
-        for (const char* name : { "silence", "sine100", "sine12", "sine1599", "square64", "noise", "noise96k", "chord" })
+        for (const char* name : { "silence", "sine100", "sine12", "sine1599", "square64", "noise", "noise96k", "chord", "worst" })
         {
             benchmark::RegisterBenchmark ((std::string ("processBlock/") + name).c_str(), engine, std::string (name), false);
             benchmark::RegisterBenchmark ((std::string ("processBlock/") + name + "/editorOpen").c_str(), engine, std::string (name), true);

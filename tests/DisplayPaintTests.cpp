@@ -1,4 +1,5 @@
 #include "DotComponent.h"
+#include "EditorSnapshot.h"
 #include "PluginEditor.h"
 #include "PluginProcessor.h"
 #include "TestHelpers.h"
@@ -549,4 +550,40 @@ TEST_F (DisplayPaintTest, KeptFramesAndTicksGiveThePixelsOfAPlainFullRepaint)
         const auto tickDifference = firstDifference (kept, plainAfterTick);
         EXPECT_FALSE (tickDifference.has_value()) << "tick differs at " << tickDifference->toString();
     }
+}
+
+TEST_F (DisplayPaintTest, AWindowOpenedAfterTheAudioStoppedShowsTheLastCapture)
+{
+    // The window is closed while audio runs; then the transport stops and the window opens.
+    editor.reset();
+    juce::AudioBuffer<float> buffer (2, 512);
+    juce::MidiBuffer midi;
+    const auto play = [&] (double period)
+    {
+        for (int block = 0; block < 16; ++block)
+        {
+            for (int i = 0; i < buffer.getNumSamples(); ++i)
+                for (int channel = 0; channel < 2; ++channel)
+                    buffer.setSample (channel, i, static_cast<float> (0.7 * std::sin ((block * 512 + i) * 6.283185307179586 / period)));
+
+            processor.processBlock (buffer, midi);
+        }
+    };
+
+    play (300.0);
+    editor = std::make_unique<Editor> (processor);
+    const auto shown = paintOnly();
+
+    // What it shows is the waveform of those views: without them the panel looks different.
+    const auto views = processor.latestDisplayViews();
+    processor.displayedViews = {};
+    EXPECT_NE (firstDifference (shown, paintOnly()), std::nullopt);
+    processor.displayedViews = views;
+    EXPECT_EQ (firstDifference (shown, paintOnly()), std::nullopt);
+
+    // A second window, such as the one drawn for a picture, leaves the first one's display
+    // running.
+    kestrine::renderEditor (processor);
+    play (170.0);
+    EXPECT_NE (processor.latestDisplayViews().sampleView, views.sampleView);
 }
