@@ -12,12 +12,16 @@ namespace kestrine
         their signal has played out. Each entry is exactly what the stretch (see stretchCurve)
         leaves there. Entries must be asked for in order, 0, 1, 2, ..., below the period.
 
-        The curve must stay unchanged while the entries are taken. Audio thread only. */
+        The curve must stay unchanged while the entries are taken (see useCurve). Audio thread
+        only. */
     class BumpPlayback
     {
     public:
         /** Starts the signal of curve x peak stretched over a cycle of period samples. */
         void start (const BumpCurveTable& curve, int period, float peak) noexcept;
+
+        /** Goes on with a copy of the curve it started with (the same values, kept elsewhere). */
+        void useCurve (const BumpCurveTable& sameCurve) noexcept    { curve = &sameCurve; }
 
         /** Entry k of the signal; k is one more than at the previous call, or 0 after start. */
         float entry (int k) noexcept

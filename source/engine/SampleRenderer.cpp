@@ -2,6 +2,16 @@
 
 namespace kestrine
 {
+    void SampleRenderer::keepCapturedCurve() noexcept
+    {
+        if (capturedCurve == nullptr || capturedCurve == &keptCurve)
+            return;
+
+        keptCurve = *capturedCurve;
+        capturedCurve = &keptCurve;
+        playback.useCurve (keptCurve);
+    }
+
     void SampleRenderer::describeLastCapture (DisplaySource& source) const noexcept
     {
         source.periodLength = capture.periodLength;

@@ -18,7 +18,7 @@ namespace kestrine
 
         The Mirrors type gives the smoothed amounts `distortion` and `dryWet` (atomic `current`
         and `target`) and `currentBumpCurve()`, the newest complete bump curve, which must stay
-        unchanged until the next call. */
+        unchanged while a block is rendered. */
     class SampleRenderer
     {
     public:
@@ -40,6 +40,11 @@ namespace kestrine
                 captured = processPiece (left + start, right != nullptr ? right + start : nullptr, n, mirrors) || captured;
                 start += n;
             }
+
+            // The last capture's curve goes on being read after the block, and what the mirrors
+            // hand out may change once it is over: the engine keeps a copy.
+            if (captured)
+                keepCapturedCurve();
 
             return captured;
         }
@@ -153,8 +158,11 @@ namespace kestrine
             return captured;
         }
 
+        void keepCapturedCurve() noexcept;
+
         BumpPlayback playback;
         const BumpCurveTable* capturedCurve = nullptr;   // the curve the last capture took
+        BumpCurveTable keptCurve {};                      // a copy of it once its block is over
         float capturedDistortion = 0.0f;                  // distortion.current at the last capture
     };
 }
