@@ -289,8 +289,8 @@ void CompressorAudioProcessorEditor::drawBackground (juce::Graphics& g, juce::Co
         g.setFont (editorFont);
         g.setFont (titleHeight);
         g.setColour (titleColour);
-        g.drawFittedText (juce::String (audioProcessor.titleText), 0, panelTop - 50, getWidth(), 30,
-                          juce::Justification::centred, 1);
+        drawTextOnBackground (g, juce::String (audioProcessor.titleText), { 0, panelTop - 50, getWidth(), 30 },
+                              titleColour, background, titlePixels);
     };
 
     if (! (frameCaching && background.isOpaque() && drawsOnWholePixels (g)))
@@ -673,6 +673,75 @@ void CompressorAudioProcessorEditor::layOutControls (juce::Graphics& g)
 
     webButton.setBounds (-10, height - 30, 200, 30);
 
-    g.setColour (versionColour);
-    g.drawFittedText (versionText, 150, height - 30, 200, 30, juce::Justification::centred, 1);
+    const int index = audioProcessor.backgroundIndex.load();
+    const auto& colours = otherLookAndFeel.backgroundColours;
+    drawTextOnBackground (g, versionText, { 150, height - 30, 200, 30 }, versionColour,
+                          index >= 0 && index < static_cast<int> (colours.size()) ? colours[static_cast<size_t> (index)]
+                                                                                  : juce::Colours::transparentBlack,
+                          versionPixels);
+}
+
+void CompressorAudioProcessorEditor::drawTextOnBackground (juce::Graphics& g, const juce::String& text, juce::Rectangle<int> area,
+                                                           juce::Colour colour, juce::Colour background, TextPixels& kept)
+{
+    // In the context's current font and the colour given (which it sets), fitted on one centred
+    // line, as drawFittedText draws it. Over a plain opaque background the result is a fixed set of pixels: they are
+    // drawn once, in the window's own coordinates (so that every glyph lands exactly where it
+    // would), and copied from then on. Only with the framework's software renderer at its own
+    // scale, whose pixels these are.
+    g.setColour (colour);
+    auto& context = g.getInternalContext();
+    const auto font = g.getCurrentFont();
+
+    if (! (frameCaching && background.isOpaque() && context.getPhysicalPixelScaleFactor() == 1.0f
+           && dynamic_cast<juce::LowLevelGraphicsSoftwareRenderer*> (&context) != nullptr))
+    {
+        g.drawFittedText (text, area, juce::Justification::centred, 1);
+        return;
+    }
+
+    if (! (kept.kept && kept.text == text && kept.font == font && kept.colour == colour
+           && kept.background == background && kept.area == area))
+    {
+        juce::Image pixels (juce::Image::ARGB, area.getWidth(), area.getHeight(), true);
+        {
+            juce::Graphics drawn (pixels);
+            drawn.setOrigin (-area.getPosition());
+            drawn.fillAll (background);
+            drawn.setFont (font);
+            drawn.setColour (colour);
+            drawn.drawFittedText (text, area, juce::Justification::centred, 1);
+        }
+
+        juce::Rectangle<int> inked;
+        const juce::Image::BitmapData data (pixels, juce::Image::BitmapData::readOnly);
+        const auto plain = background.getPixelARGB().getNativeARGB();
+
+        for (int y = 0; y < pixels.getHeight(); ++y)
+        {
+            const auto* line = reinterpret_cast<const juce::PixelARGB*> (data.getLinePointer (y));
+
+            for (int x = 0; x < pixels.getWidth(); ++x)
+                if (line[x].getNativeARGB() != plain)
+                    inked = inked.isEmpty() ? juce::Rectangle<int> (x, y, 1, 1) : inked.getUnion ({ x, y, 1, 1 });
+        }
+
+        kept.text = text;
+        kept.font = font;
+        kept.colour = colour;
+        kept.background = background;
+        kept.area = area;
+        kept.ink = inked.isEmpty() ? juce::Image() : pixels.getClippedImage (inked).createCopy();
+        kept.inkAt = area.getPosition() + inked.getPosition();
+        kept.kept = true;
+    }
+
+    // An image is drawn with the opacity of the current colour: fully opaque here, so that its
+    // pixels are copied as they are; the colour is left as drawing the text leaves it.
+    if (kept.ink.isValid())
+    {
+        g.setOpacity (1.0f);
+        g.drawImageAt (kept.ink, kept.inkAt.x, kept.inkAt.y);
+        g.setColour (colour);
+    }
 }

@@ -66,6 +66,21 @@ private:
     void drawBackground (juce::Graphics&, juce::Colour);
     void drawDisplay (juce::Graphics&);
     void drawLines (juce::Graphics&, const juce::Line<float>* lines, int count, float thickness, bool heldClip);
+
+    /** A line of text on the plain background, as it comes out in pixels. */
+    struct TextPixels
+    {
+        juce::String text;
+        juce::Font font;
+        juce::Colour colour, background;
+        juce::Rectangle<int> area;
+        juce::Image ink;                 // the pixels the text changes, at inkAt
+        juce::Point<int> inkAt;
+        bool kept = false;
+    };
+
+    void drawTextOnBackground (juce::Graphics&, const juce::String&, juce::Rectangle<int> area,
+                               juce::Colour colour, juce::Colour background, TextPixels&);
     const kestrine::DisplayCurve& displayedCurve();
     kestrine::HandlePassContext handlePassContext();
     void runHandlePass();
@@ -106,6 +121,7 @@ private:
     juce::Colour panelBackground { juce::Colours::transparentBlack };
     std::array<juce::Line<float>, kestrine::curvePoints> traceLines {};
     juce::Path linePath;
+    TextPixels titlePixels, versionPixels;
 
     // Per handle: the position and amplitude slider values as the handle last wrote or took them.
     // A slider that changes to anything else was set from outside (automation, a restored state),
