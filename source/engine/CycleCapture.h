@@ -5,7 +5,6 @@
 #include "Shaping.h"
 
 #include <array>
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -122,7 +121,6 @@ namespace kestrine
             static constexpr int mask = static_cast<int> (risingCapacity) - 1;
 
             int count() const noexcept                      { return (end - head) & mask; }
-            int slotOf (int i) const noexcept               { return (head + i) & mask; }
             std::int64_t firstTime() const noexcept         { return times[static_cast<size_t> (head)]; }
             std::int64_t time (int slot) const noexcept     { return times[static_cast<size_t> (slot)]; }
             RunningSums before (int slot) const noexcept
@@ -130,15 +128,6 @@ namespace kestrine
                 return { sums[static_cast<size_t> (slot)], magnitudes[static_cast<size_t> (slot)] };
             }
 
-            void putNext (std::int64_t time, const RunningSums& sumsBefore) noexcept
-            {
-                const auto at = static_cast<size_t> (end);
-                times[at] = time;
-                sums[at] = sumsBefore.sum;
-                magnitudes[at] = sumsBefore.magnitude;
-            }
-
-            void keepIf (std::int32_t kept) noexcept        { end = (end + kept) & mask; }
             void pop() noexcept                             { head = (head + 1) & mask; }
 
             std::array<std::int64_t, risingCapacity> times {};
@@ -156,8 +145,6 @@ namespace kestrine
 
             int count() const noexcept                  { return (end - head) & mask; }
             std::int64_t first() const noexcept         { return times[static_cast<size_t> (head)]; }
-            std::int64_t& free() noexcept               { return times[static_cast<size_t> (end)]; }
-            void keepIf (std::int32_t kept) noexcept    { end = (end + kept) & mask; }
             void pop() noexcept                         { head = (head + 1) & mask; }
 
             std::array<std::int64_t, fallingCapacity> times {};
