@@ -323,7 +323,8 @@ namespace kestrine
                 {
                     const auto at = static_cast<size_t> (slot);
 
-                    if (rising.times[at + 1] >= until || ! (unbalancedAtAGlance (at) & unbalancedAtAGlance (at + 1)))
+                    if (rising.times[at + 1] >= until
+                         || (static_cast<int> (unbalancedAtAGlance (at)) & static_cast<int> (unbalancedAtAGlance (at + 1))) == 0)
                         break;
                 }
 
