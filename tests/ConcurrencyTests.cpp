@@ -87,8 +87,7 @@ TEST (Concurrency, TimerUpdatesAndProcessingRunTogether)
     EXPECT_TRUE (processor.blockProcessed.exchange (false));
 }
 
-//=======================================================================}
-
+//==============================================================================
 namespace
 {
     /** A saved-state block around the given text: magic number, length, text, zero byte. */
@@ -383,7 +382,8 @@ TEST (Concurrency, AllSourcesOfChangeLeaveEveryMirrorOnItsParameter)
     audio.join();
     EXPECT_EQ (kestrine::test::mirrorMismatches (processor), "");
     editor.reset();
-=======
+}
+
 // The audio thread hands over what the display views are made from at the end of every block,
 // with no editor involved; the message thread makes the views whenever it reads them. Under the
 // ThreadSanitizer build this shows the hand-over race-free; in every build that every pair of
