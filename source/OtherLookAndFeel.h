@@ -5,6 +5,7 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <array>
+#include <cmath>
 
 namespace kestrine
 {
@@ -99,49 +100,27 @@ public:
     void drawRotarySlider (juce::Graphics& g, int x, int y, int width, int height, float sliderPos,
                            float rotaryStartAngle, float rotaryEndAngle, juce::Slider& slider) override
     {
-        constexpr float margin = 10.0f;
-        constexpr float maximumLineWidth = 8.0f;
-        constexpr float thumbScale = 1.8f;
-        constexpr float pointerScale = 0.4f;
-        constexpr float halfPi = 1.5707964f;
+        const KnobKey key { x, y, width, height, sliderPos, rotaryStartAngle, rotaryEndAngle,
+                            g.getInternalContext().getPhysicalPixelScaleFactor() };
+        const auto& knob = cacheKnobs ? cachedKnob (key) : (uncachedKnob = makeKnob (key));
 
-        const auto bounds = juce::Rectangle<int> (x, y, width, height).toFloat().reduced (margin);
-        const float radius = juce::jmin (bounds.getWidth(), bounds.getHeight()) * 0.5f;
-        const float lineW = juce::jmin (radius * 0.5f, maximumLineWidth);
-        const float arcRadius = radius - lineW * 0.5f;
-        const auto centre = bounds.getCentre();
-        const float toAngle = rotaryStartAngle + sliderPos * (rotaryEndAngle - rotaryStartAngle);
-
-        const juce::PathStrokeType stroke (lineW, juce::PathStrokeType::curved, juce::PathStrokeType::rounded);
-
-        juce::Path track;
-        track.addCentredArc (centre.x, centre.y, arcRadius, arcRadius, 0.0f, rotaryStartAngle, rotaryEndAngle, true);
         g.setColour (juce::Colour (0x33FFFFFFu));
-        g.strokePath (track, stroke);
+        g.fillPath (knob.track);
 
         if (slider.isEnabled())
         {
-            juce::Path valueArc;
-            valueArc.addCentredArc (centre.x, centre.y, arcRadius, arcRadius, 0.0f, rotaryStartAngle, toAngle, true);
             g.setColour (juce::Colours::black);
-            g.strokePath (valueArc, stroke);
+            g.fillPath (knob.valueArc);
         }
 
-        const float thumbDiameter = lineW * thumbScale;
-        const juce::Point<float> thumbCentre (centre.x + arcRadius * std::cos (toAngle - halfPi),
-                                              centre.y + arcRadius * std::sin (toAngle - halfPi));
         g.setColour (slider.findColour (juce::Slider::thumbColourId));
-        g.fillEllipse (juce::Rectangle<float> (thumbDiameter, thumbDiameter).withCentre (thumbCentre));
-
-        // A small triangle standing on the track's outer edge, pointing outward.
-        const float t = thumbDiameter * pointerScale;
-        juce::Path pointer;
-        pointer.addTriangle (-t * 0.5f, -radius, t * 0.5f, -radius, 0.0f, -radius - t);
-        pointer.applyTransform (juce::AffineTransform::rotation (toAngle)
-                                    .translated (static_cast<float> (x) + static_cast<float> (width) * 0.5f,
-                                                 static_cast<float> (y) + static_cast<float> (height) * 0.5f));
-        g.fillPath (pointer);
+        g.fillPath (knob.thumb);
+        g.fillPath (knob.pointer);
     }
+
+    /** Knobs keep their outlines from one paint to the next until they move (on by default);
+        off, they are worked out afresh on every paint. Either way the pixels are the same. */
+    bool cacheKnobs = true;
 
     juce::Font getSliderPopupFont (juce::Slider&) override
     {
@@ -155,5 +134,92 @@ public:
     }
 
 private:
+    /** Everything a knob's outlines depend on. */
+    struct KnobKey
+    {
+        int x = 0, y = 0, width = 0, height = 0;
+        float sliderPos = 0.0f, startAngle = 0.0f, endAngle = 0.0f;
+        float pixelScale = 1.0f;
+
+        bool operator== (const KnobKey& other) const noexcept
+        {
+            return x == other.x && y == other.y && width == other.width && height == other.height
+                && sliderPos == other.sliderPos && startAngle == other.startAngle && endAngle == other.endAngle
+                && pixelScale == other.pixelScale;
+        }
+    };
+
+    /** A knob's outlines: a faint ring, a value arc (both stroked with round ends, as the
+        renderer strokes them), a thumb dot and an outward pointer. */
+    struct KnobOutlines
+    {
+        juce::Path track, valueArc, thumb, pointer;
+    };
+
+    static KnobOutlines makeKnob (const KnobKey& key)
+    {
+        constexpr float margin = 10.0f;
+        constexpr float maximumLineWidth = 8.0f;
+        constexpr float thumbScale = 1.8f;
+        constexpr float pointerScale = 0.4f;
+        constexpr float halfPi = 1.5707964f;
+
+        const auto bounds = juce::Rectangle<int> (key.x, key.y, key.width, key.height).toFloat().reduced (margin);
+        const float radius = juce::jmin (bounds.getWidth(), bounds.getHeight()) * 0.5f;
+        const float lineW = juce::jmin (radius * 0.5f, maximumLineWidth);
+        const float arcRadius = radius - lineW * 0.5f;
+        const auto centre = bounds.getCentre();
+        const float toAngle = key.startAngle + key.sliderPos * (key.endAngle - key.startAngle);
+
+        const juce::PathStrokeType stroke (lineW, juce::PathStrokeType::curved, juce::PathStrokeType::rounded);
+        KnobOutlines knob;
+
+        juce::Path track;
+        track.addCentredArc (centre.x, centre.y, arcRadius, arcRadius, 0.0f, key.startAngle, key.endAngle, true);
+        stroke.createStrokedPath (knob.track, track, {}, key.pixelScale);
+
+        juce::Path valueArc;
+        valueArc.addCentredArc (centre.x, centre.y, arcRadius, arcRadius, 0.0f, key.startAngle, toAngle, true);
+        stroke.createStrokedPath (knob.valueArc, valueArc, {}, key.pixelScale);
+
+        const float thumbDiameter = lineW * thumbScale;
+        const juce::Point<float> thumbCentre (centre.x + arcRadius * std::cos (toAngle - halfPi),
+                                              centre.y + arcRadius * std::sin (toAngle - halfPi));
+        knob.thumb.addEllipse (juce::Rectangle<float> (thumbDiameter, thumbDiameter).withCentre (thumbCentre));
+
+        // A small triangle standing on the track's outer edge, pointing outward.
+        const float t = thumbDiameter * pointerScale;
+        knob.pointer.addTriangle (-t * 0.5f, -radius, t * 0.5f, -radius, 0.0f, -radius - t);
+        knob.pointer.applyTransform (juce::AffineTransform::rotation (toAngle)
+                                         .translated (static_cast<float> (key.x) + static_cast<float> (key.width) * 0.5f,
+                                                      static_cast<float> (key.y) + static_cast<float> (key.height) * 0.5f));
+        return knob;
+    }
+
+    /** The outlines for the key, from the few knobs drawn last. */
+    const KnobOutlines& cachedKnob (const KnobKey& key)
+    {
+        for (auto& entry : knobCache)
+            if (entry.used && entry.key == key)
+                return entry.outlines;
+
+        auto& entry = knobCache[nextKnobEntry];
+        nextKnobEntry = (nextKnobEntry + 1) % knobCache.size();
+        entry = { true, key, makeKnob (key) };
+        return entry.outlines;
+    }
+
+    struct KnobEntry
+    {
+        bool used = false;
+        KnobKey key;
+        KnobOutlines outlines;
+    };
+
+    // The window shows at most four knobs at once.
+    std::array<KnobEntry, 8> knobCache {};
+    size_t nextKnobEntry = 0;
+    KnobOutlines uncachedKnob;
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (OtherLookAndFeel)
 };

@@ -151,8 +151,6 @@ CompressorAudioProcessorEditor::CompressorAudioProcessorEditor (CompressorAudioP
 
     placeHandlesAtRest();
 
-    audioProcessor.setDisplayActive (true);
-
     // The version check starts on the message loop's next turn, not in here: a program that
     // makes an editor only to inspect it (the LV2 manifest writer does, at build time) runs no
     // loop, so it sends no request and leaves no request thread running when it exits. A
@@ -180,7 +178,6 @@ CompressorAudioProcessorEditor::~CompressorAudioProcessorEditor()
         endHandleGesture (i);
 
     updateNotice.reset();
-    audioProcessor.setDisplayActive (false);
     setLookAndFeel (nullptr);
     stopTimer();
 }
@@ -208,15 +205,20 @@ void CompressorAudioProcessorEditor::applyTheme()
     otherLookAndFeel.themeColour = index >= 0 && index < static_cast<int> (colours.size())
                                      ? colours[static_cast<size_t> (index)]
                                      : juce::Colours::transparentBlack;
+
+    // The timer repaints only the display; the background around it follows the theme too.
+    repaint();
 }
 
 //==============================================================================
 void CompressorAudioProcessorEditor::timerCallback()
 {
+    // Only the display changes with the audio. A handle that the handle pass moves repaints
+    // where it was and where it goes by itself.
     if (audioProcessor.blockProcessed.exchange (false))
     {
         ticksWithoutData = 0;
-        repaint();
+        repaint (displayArea());
     }
     else if (ticksWithoutData < std::numeric_limits<int>::max())
     {
@@ -243,9 +245,8 @@ void CompressorAudioProcessorEditor::paint (juce::Graphics& g)
 {
     const int index = audioProcessor.backgroundIndex.load();
     const auto& colours = otherLookAndFeel.backgroundColours;
-    g.fillAll (index >= 0 && index < static_cast<int> (colours.size()) ? colours[static_cast<size_t> (index)]
-                                                                       : juce::Colours::transparentBlack);
-
+    drawBackground (g, index >= 0 && index < static_cast<int> (colours.size()) ? colours[static_cast<size_t> (index)]
+                                                                             : juce::Colours::transparentBlack);
     drawDisplay (g);
 
     g.setFont (editorFont);
@@ -257,51 +258,157 @@ void CompressorAudioProcessorEditor::paint (juce::Graphics& g)
     layOutControls (g);
 }
 
-void CompressorAudioProcessorEditor::drawDisplay (juce::Graphics& g)
+namespace
 {
-    constexpr float titleHeight = 24.0f;
-    constexpr float gridThickness = 0.5f;
-    constexpr float traceThickness = 3.0f;
-    const juce::Colour titleColour { 0x4CFFFFFFu };
-
-    const int width = getWidth();
-    const int left = kestrine::panelLeft (width);
-    const auto right = static_cast<float> (left + kestrine::panelWidth);
-    const int baseline = kestrine::panelBaseline (panelTop);
-
-    g.setFont (editorFont);
-    g.setFont (titleHeight);
-    g.setColour (titleColour);
-    g.drawFittedText (juce::String (audioProcessor.titleText), 0, panelTop - 50, width, 30,
-                      juce::Justification::centred, 1);
-
-    g.setColour (otherLookAndFeel.panelColour);
-    g.fillRect (left, panelTop, kestrine::panelWidth, kestrine::panelHeight);
-
-    g.setColour (otherLookAndFeel.themeColour);
-
-    for (const int y : { baseline, panelTop + 100, panelTop + 300 })
-        g.drawLine (static_cast<float> (left), static_cast<float> (y), right, static_cast<float> (y), gridThickness);
-
-    // Each point is one pixel column; a segment runs from the previous point's height to its own.
-    const auto segment = [&] (int i, float fromHeight, float toHeight)
+    /** Whether the frame is drawn by the framework's own software renderer on whole pixels: the
+        pieces of the frame can then be drawn separately with the pixels of drawing it whole,
+        and a blend the renderer works out once is the one it would make (another renderer, such
+        as the system's, gets the plain drawing). */
+    bool drawsOnWholePixels (juce::Graphics& g)
     {
-        const auto x = static_cast<float> (left + i);
-        g.drawLine (x, static_cast<float> (baseline) - fromHeight, x + 1.0f, static_cast<float> (baseline) - toHeight,
-                    traceThickness);
-    };
-
-    const auto& views = audioProcessor.latestDisplayViews();
-    const auto& waveform = audioProcessor.normalisedViewSelected.load() ? views.normalisedView : views.sampleView;
-    g.setColour (otherLookAndFeel.waveformColour);
-
-    for (int i = 0, previous = 0; i < kestrine::curvePoints; ++i)
-    {
-        const int height = kestrine::waveformHeight (waveform[static_cast<size_t> (i)]);
-        segment (i, static_cast<float> (previous), static_cast<float> (height));
-        previous = height;
+        auto& context = g.getInternalContext();
+        const float scale = context.getPhysicalPixelScaleFactor();
+        return dynamic_cast<juce::LowLevelGraphicsSoftwareRenderer*> (&context) != nullptr
+            && scale >= 1.0f && scale == std::floor (scale);
     }
 
+    juce::Rectangle<int> displayPanel (int editorWidth, int panelTop) noexcept
+    {
+        return { kestrine::panelLeft (editorWidth), panelTop, kestrine::panelWidth, kestrine::panelHeight };
+    }
+}
+
+juce::Rectangle<int> CompressorAudioProcessorEditor::displayArea() const noexcept
+{
+    // The traces are 3 pixels thick: they reach 1.5 pixels past the panel on every side.
+    constexpr int traceReach = 4;
+    return displayPanel (getWidth(), panelTop).expanded (traceReach);
+}
+
+void CompressorAudioProcessorEditor::setFrameCaching (bool shouldCache) noexcept
+{
+    frameCaching = shouldCache;
+    otherLookAndFeel.cacheKnobs = shouldCache;
+}
+
+void CompressorAudioProcessorEditor::drawBackground (juce::Graphics& g, juce::Colour background)
+{
+    constexpr float titleHeight = 24.0f;
+    const juce::Colour titleColour { 0x4CFFFFFFu };
+    const auto panel = displayPanel (getWidth(), panelTop);
+    const auto drawTitle = [&]
+    {
+        g.setFont (editorFont);
+        g.setFont (titleHeight);
+        g.setColour (titleColour);
+        drawTextOnBackground (g, juce::String (audioProcessor.titleText), { 0, panelTop - 50, getWidth(), 30 },
+                              titleColour, background, titlePixels);
+    };
+
+    if (! (frameCaching && background.isOpaque() && drawsOnWholePixels (g)))
+    {
+        g.fillAll (background);
+        drawTitle();
+        g.setColour (otherLookAndFeel.panelColour);
+        g.fillRect (panel);
+        return;
+    }
+
+    // The panel veils an opaque background of one colour: its pixels all come out in one
+    // opaque colour, worked out once per theme by the renderer itself. Filling the window
+    // around the panel and the panel with that colour sets every pixel as the veil would.
+    if (background != panelBackground)
+    {
+        juce::Image pixel (juce::Image::ARGB, 1, 1, true);
+        {
+            juce::Graphics one (pixel);
+            one.fillAll (background);
+            one.setColour (otherLookAndFeel.panelColour);
+            one.fillRect (0, 0, 1, 1);
+        }
+
+        panelOverBackground = pixel.getPixelAt (0, 0);
+        panelBackground = background;
+    }
+
+    const auto bounds = getLocalBounds();
+    g.setColour (background);
+    g.fillRect (bounds.withBottom (panel.getY()));
+    g.fillRect (bounds.withTop (panel.getBottom()));
+    g.fillRect (panel.withX (bounds.getX()).withRight (panel.getX()));
+    g.fillRect (panel.withX (panel.getRight()).withRight (bounds.getRight()));
+
+    drawTitle();
+    g.setColour (panelOverBackground);
+    g.fillRect (panel);
+}
+
+void CompressorAudioProcessorEditor::drawLines (juce::Graphics& g, const juce::Line<float>* lines, int count,
+                                                float thickness, bool heldClip)
+{
+    if (! heldClip)
+    {
+        for (int i = 0; i < count; ++i)
+            g.drawLine (lines[i], thickness);
+
+        return;
+    }
+
+    // The lines are drawn in their order, each exactly as drawLine draws it, with the clip
+    // held to the surroundings of a few neighbouring lines at a time: the renderer then works
+    // only on the rows they cover instead of the whole window's, and a line that stays inside
+    // the clip is drawn as with any larger clip. Groups outside the clip are skipped. (Joining
+    // level lines into one would not do: the renderer blends a lone pixel of partial coverage
+    // with other rounding than a run of them.)
+    constexpr int largestGroup = 16;
+    constexpr int groupSlack = 12;   // rows a group may add to its tallest line
+    const float reach = thickness * 0.5f + 2.0f;
+
+    const auto surroundings = [reach] (juce::Line<float> line)
+    {
+        const auto x1 = std::min (line.getStartX(), line.getEndX()), x2 = std::max (line.getStartX(), line.getEndX());
+        const auto y1 = std::min (line.getStartY(), line.getEndY()), y2 = std::max (line.getStartY(), line.getEndY());
+        return juce::Rectangle<float>::leftTopRightBottom (x1 - reach, y1 - reach, x2 + reach, y2 + reach)
+                   .getSmallestIntegerContainer();
+    };
+
+    for (int first = 0; first < count;)
+    {
+        auto groupBox = surroundings (lines[first]);
+        int tallest = groupBox.getHeight();
+        int end = first + 1;
+
+        for (; end < count && end - first < largestGroup; ++end)
+        {
+            const auto box = surroundings (lines[end]);
+            const auto joined = groupBox.getUnion (box);
+
+            if (joined.getHeight() > std::max (tallest, box.getHeight()) + groupSlack)
+                break;
+
+            groupBox = joined;
+            tallest = std::max (tallest, box.getHeight());
+        }
+
+        if (g.clipRegionIntersects (groupBox))
+        {
+            const juce::Graphics::ScopedSaveState state (g);
+            g.reduceClipRegion (groupBox);
+
+            for (int k = first; k < end; ++k)
+            {
+                linePath.clear();
+                linePath.addLineSegment (lines[k], thickness);
+                g.fillPath (linePath);
+            }
+        }
+
+        first = end;
+    }
+}
+
+const kestrine::DisplayCurve& CompressorAudioProcessorEditor::displayedCurve()
+{
     std::array<kestrine::DisplayBump, kestrine::numBumps> bumps;
 
     for (size_t k = 0; k < bumps.size(); ++k)
@@ -310,15 +417,71 @@ void CompressorAudioProcessorEditor::drawDisplay (juce::Graphics& g)
         bumps[k] = { mirror.amplitude.load(), mirror.position.load(), mirror.width.load() };
     }
 
-    kestrine::buildDisplayCurve (displayCurve, bumps);
-    g.setColour (otherLookAndFeel.curveColour);
+    const auto same = [] (const kestrine::DisplayBump& a, const kestrine::DisplayBump& b)
+    {
+        return a.amplitude == b.amplitude && a.position == b.position && a.width == b.width;
+    };
+
+    if (! (frameCaching && displayCurveBuilt && std::equal (bumps.begin(), bumps.end(), displayCurveBumps.begin(), same)))
+    {
+        kestrine::buildDisplayCurve (displayCurve, bumps);
+        displayCurveBumps = bumps;
+        displayCurveBuilt = true;
+    }
+
+    return displayCurve;
+}
+
+void CompressorAudioProcessorEditor::drawDisplay (juce::Graphics& g)
+{
+    constexpr float gridThickness = 0.5f;
+    constexpr float traceThickness = 3.0f;
+
+    const bool heldClip = frameCaching && drawsOnWholePixels (g);
+    const int left = kestrine::panelLeft (getWidth());
+    const auto right = static_cast<float> (left + kestrine::panelWidth);
+    const int baseline = kestrine::panelBaseline (panelTop);
+
+    g.setColour (otherLookAndFeel.themeColour);
+
+    for (const int y : { baseline, panelTop + 100, panelTop + 300 })
+    {
+        const juce::Line<float> line { static_cast<float> (left), static_cast<float> (y), right, static_cast<float> (y) };
+        drawLines (g, &line, 1, gridThickness, heldClip);
+    }
+
+    // Each point is one pixel column; a segment runs from the previous point's height to its own.
+    const auto segment = [&] (int i, float fromHeight, float toHeight)
+    {
+        const auto x = static_cast<float> (left + i);
+        traceLines[static_cast<size_t> (i)] = { x, static_cast<float> (baseline) - fromHeight,
+                                                x + 1.0f, static_cast<float> (baseline) - toHeight };
+    };
+
+    const auto& views = audioProcessor.latestDisplayViews();
+    const auto& waveform = audioProcessor.normalisedViewSelected.load() ? views.normalisedView : views.sampleView;
 
     for (int i = 0, previous = 0; i < kestrine::curvePoints; ++i)
     {
-        const float height = kestrine::curveHeight (displayCurve[static_cast<size_t> (i)]);
+        const int height = kestrine::waveformHeight (waveform[static_cast<size_t> (i)]);
+        segment (i, static_cast<float> (previous), static_cast<float> (height));
+        previous = height;
+    }
+
+    g.setColour (otherLookAndFeel.waveformColour);
+    drawLines (g, traceLines.data(), kestrine::curvePoints, traceThickness, heldClip);
+
+    const auto& curve = displayedCurve();
+
+    for (int i = 0, previous = 0; i < kestrine::curvePoints; ++i)
+    {
+        const float height = kestrine::curveHeight (curve[static_cast<size_t> (i)]);
         segment (i, static_cast<float> (previous), height);
         previous = kestrine::truncateToInt (height);
     }
+
+    g.setColour (otherLookAndFeel.curveColour);
+    drawLines (g, traceLines.data(), kestrine::curvePoints, traceThickness, heldClip);
 }
 
 //==============================================================================
@@ -571,6 +734,75 @@ void CompressorAudioProcessorEditor::layOutControls (juce::Graphics& g)
 
     webButton.setBounds (-10, height - 30, 200, 30);
 
-    g.setColour (versionColour);
-    g.drawFittedText (versionText, 150, height - 30, 200, 30, juce::Justification::centred, 1);
+    const int index = audioProcessor.backgroundIndex.load();
+    const auto& colours = otherLookAndFeel.backgroundColours;
+    drawTextOnBackground (g, versionText, { 150, height - 30, 200, 30 }, versionColour,
+                          index >= 0 && index < static_cast<int> (colours.size()) ? colours[static_cast<size_t> (index)]
+                                                                                  : juce::Colours::transparentBlack,
+                          versionPixels);
+}
+
+void CompressorAudioProcessorEditor::drawTextOnBackground (juce::Graphics& g, const juce::String& text, juce::Rectangle<int> area,
+                                                           juce::Colour colour, juce::Colour background, TextPixels& kept)
+{
+    // In the context's current font and the colour given (which it sets), fitted on one centred
+    // line, as drawFittedText draws it. Over a plain opaque background the result is a fixed set of pixels: they are
+    // drawn once, in the window's own coordinates (so that every glyph lands exactly where it
+    // would), and copied from then on. Only with the framework's software renderer at its own
+    // scale, whose pixels these are.
+    g.setColour (colour);
+    auto& context = g.getInternalContext();
+    const auto font = g.getCurrentFont();
+
+    if (! (frameCaching && background.isOpaque() && context.getPhysicalPixelScaleFactor() == 1.0f
+           && dynamic_cast<juce::LowLevelGraphicsSoftwareRenderer*> (&context) != nullptr))
+    {
+        g.drawFittedText (text, area, juce::Justification::centred, 1);
+        return;
+    }
+
+    if (! (kept.kept && kept.text == text && kept.font == font && kept.colour == colour
+           && kept.background == background && kept.area == area))
+    {
+        juce::Image pixels (juce::Image::ARGB, area.getWidth(), area.getHeight(), true);
+        {
+            juce::Graphics drawn (pixels);
+            drawn.setOrigin (-area.getPosition());
+            drawn.fillAll (background);
+            drawn.setFont (font);
+            drawn.setColour (colour);
+            drawn.drawFittedText (text, area, juce::Justification::centred, 1);
+        }
+
+        juce::Rectangle<int> inked;
+        const juce::Image::BitmapData data (pixels, juce::Image::BitmapData::readOnly);
+        const auto plain = background.getPixelARGB().getNativeARGB();
+
+        for (int y = 0; y < pixels.getHeight(); ++y)
+        {
+            const auto* line = reinterpret_cast<const juce::PixelARGB*> (data.getLinePointer (y));
+
+            for (int x = 0; x < pixels.getWidth(); ++x)
+                if (line[x].getNativeARGB() != plain)
+                    inked = inked.isEmpty() ? juce::Rectangle<int> (x, y, 1, 1) : inked.getUnion ({ x, y, 1, 1 });
+        }
+
+        kept.text = text;
+        kept.font = font;
+        kept.colour = colour;
+        kept.background = background;
+        kept.area = area;
+        kept.ink = inked.isEmpty() ? juce::Image() : pixels.getClippedImage (inked).createCopy();
+        kept.inkAt = area.getPosition() + inked.getPosition();
+        kept.kept = true;
+    }
+
+    // An image is drawn with the opacity of the current colour: fully opaque here, so that its
+    // pixels are copied as they are; the colour is left as drawing the text leaves it.
+    if (kept.ink.isValid())
+    {
+        g.setOpacity (1.0f);
+        g.drawImageAt (kept.ink, kept.inkAt.x, kept.inkAt.y);
+        g.setColour (colour);
+    }
 }

@@ -46,6 +46,15 @@ public:
         construction). */
     bool versionCheckStarted() const noexcept               { return updateNotice != nullptr; }
 
+    /** The area the timer repaints while audio flows: the display panel and everything its
+        traces can touch. Nothing else in the window changes with the audio. */
+    juce::Rectangle<int> displayArea() const noexcept;
+
+    /** Frames are drawn with what does not change between them kept from frame to frame (on
+        by default). Off, every frame is drawn afresh, the plain way: the same pixels, more
+        slowly. */
+    void setFrameCaching (bool shouldCache) noexcept;
+
 private:
     using SliderAttachment = juce::AudioProcessorValueTreeState::SliderAttachment;
     using ComboBoxAttachment = juce::AudioProcessorValueTreeState::ComboBoxAttachment;
@@ -65,7 +74,25 @@ private:
 
     BumpSliders bumpSliders (size_t index) noexcept;
     std::array<DotComponent*, 3> handles() noexcept     { return { &handle1, &handle2, &handle3 }; }
+    void drawBackground (juce::Graphics&, juce::Colour);
     void drawDisplay (juce::Graphics&);
+    void drawLines (juce::Graphics&, const juce::Line<float>* lines, int count, float thickness, bool heldClip);
+
+    /** A line of text on the plain background, as it comes out in pixels. */
+    struct TextPixels
+    {
+        juce::String text;
+        juce::Font font;
+        juce::Colour colour, background;
+        juce::Rectangle<int> area;
+        juce::Image ink;                 // the pixels the text changes, at inkAt
+        juce::Point<int> inkAt;
+        bool kept = false;
+    };
+
+    void drawTextOnBackground (juce::Graphics&, const juce::String&, juce::Rectangle<int> area,
+                               juce::Colour colour, juce::Colour background, TextPixels&);
+    const kestrine::DisplayCurve& displayedCurve();
     kestrine::HandlePassContext handlePassContext();
     void runHandlePass();
     void placeHandlesAtRest();
@@ -94,8 +121,21 @@ private:
     std::array<juce::Point<float>, 3> handleOrigins { { { 100.0f, 0.0f }, { 400.0f, 0.0f }, { 700.0f, 0.0f } } };
     int selectedHandle = 1;
 
-    // The displayed bump curve, rebuilt from zero on every paint.
+    // The displayed bump curve, rebuilt from zero whenever the bumps it shows change (on every
+    // paint when frames are not cached).
     kestrine::DisplayCurve displayCurve {};
+    std::array<kestrine::DisplayBump, kestrine::numBumps> displayCurveBumps {};
+    bool displayCurveBuilt = false;
+
+    // What frames keep of one another (see setFrameCaching): the panel's colour over the
+    // background of the theme it was worked out for; and room for the segments of a trace and
+    // for one line of the display.
+    bool frameCaching = true;
+    juce::Colour panelOverBackground;
+    juce::Colour panelBackground { juce::Colours::transparentBlack };
+    std::array<juce::Line<float>, kestrine::curvePoints> traceLines {};
+    juce::Path linePath;
+    TextPixels titlePixels, versionPixels;
 
     // Per handle: the position and amplitude slider values as the handle last wrote or took them.
     // A slider that changes to anything else was set from outside (automation, a restored state),

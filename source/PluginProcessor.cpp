@@ -342,45 +342,43 @@ void CompressorAudioProcessor::renderBlock (juce::AudioBuffer<float>& buffer, bo
 
     float* const left = buffer.getWritePointer (0);
     float* const right = getTotalNumOutputChannels() >= 2 && buffer.getNumChannels() >= 2 ? buffer.getWritePointer (1) : nullptr;
-    auto* const display = displayActive.load() ? &displayViews.back() : nullptr;
-    bool refreshed = false;
+    bool captured = false;
 
-    // In chunks, so that the input can be kept beside the engine's output without allocating:
-    // the delayed input is what a bypassed block plays.
-    for (int start = 0; start < numSamples; start += bypassChunk)
+    // In pieces of at most the latency, so that the input kept for the bypass is not yet
+    // overwritten when a bypassed piece reads the input from the latency before it.
+    for (int start = 0; start < numSamples; start += kestrine::lookAhead)
     {
-        const int n = std::min (bypassChunk, numSamples - start);
-        float* const chunkLeft = left + start;
-        float* const chunkRight = right != nullptr ? right + start : nullptr;
+        const int n = std::min (kestrine::lookAhead, numSamples - start);
+        float* const pieceLeft = left + start;
+        float* const pieceRight = right != nullptr ? right + start : nullptr;
 
-        std::copy (chunkLeft, chunkLeft + n, delayedInputLeft.begin());
-        if (chunkRight != nullptr)
-            std::copy (chunkRight, chunkRight + n, delayedInputRight.begin());
-
-        inputDelay.exchange (delayedInputLeft.data(), chunkRight != nullptr ? delayedInputRight.data() : nullptr, n);
-        refreshed = engine.process (chunkLeft, chunkRight, n, *this, display) || refreshed;
+        inputDelay.store (pieceLeft, pieceRight, n);
+        captured = engine.process (pieceLeft, pieceRight, n, *this) || captured;
 
         if (bypassed)
-        {
-            std::copy (delayedInputLeft.begin(), delayedInputLeft.begin() + n, chunkLeft);
-            if (chunkRight != nullptr)
-                std::copy (delayedInputRight.begin(), delayedInputRight.begin() + n, chunkRight);
-        }
+            inputDelay.read (pieceLeft, pieceRight, n);
+
+        inputDelay.advance (n);
     }
 
-    if (refreshed)
-        displayViews.publish();
+    // Once per block, for its last capture: the views are made from this when they are read.
+    if (captured)
+    {
+        engine.describeLastCapture (displaySources.back());
+        displaySources.publish();
+    }
 }
 
 const kestrine::DisplayViews& CompressorAudioProcessor::latestDisplayViews() noexcept
 {
-    displayViews.fetch();
-    return displayViews.front();
-}
+    if (displaySources.fetch())
+    {
+        // In the floating-point mode of the audio thread, where the capture was made.
+        const juce::ScopedNoDenormals noDenormals;
+        kestrine::computeDisplayViews (displaySources.front(), displayedViews);
+    }
 
-void CompressorAudioProcessor::setDisplayActive (bool active) noexcept
-{
-    displayActive = active;
+    return displayedViews;
 }
 
 //==============================================================================

@@ -109,12 +109,9 @@ public:
     /** The curve that the audio thread last took from the builders (audio thread only). */
     const kestrine::BumpCurveTable& currentBumpCurve() noexcept;
 
-    /** The newest complete pair of display views (message thread only). */
+    /** The display views of the last capture of the last block processed, made from what the
+        audio thread handed over (message thread only). */
     const kestrine::DisplayViews& latestDisplayViews() noexcept;
-
-    /** Called by the editor when it opens (true) and closes (false): the audio thread refreshes
-        the display views only while an editor shows them, starting with the next capture. */
-    void setDisplayActive (bool active) noexcept;
 
     /** The current bump centres (for tests; takes the builders' lock). */
     std::array<int, kestrine::numBumps> currentBumpCentres();
@@ -145,21 +142,19 @@ public:
     // getStateInformation.
     std::atomic<bool> blockProcessed { false };
 
-    // The display views of the last capture, published whole by the audio thread and read by
-    // the editor on the message thread; neither side waits.
-    kestrine::TripleBuffer<kestrine::DisplayViews> displayViews;
+    // What the display views of the last capture are made from, published whole by the audio
+    // thread at the end of every block with a capture, whether or not an editor is open, and
+    // taken by the message thread; neither side waits.
+    kestrine::TripleBuffer<kestrine::DisplaySource> displaySources;
 
-    // Whether an editor shows the display views: written by the editor, read by the audio thread.
-    std::atomic<bool> displayActive { false };
+    // The views made from the source taken last: message thread only.
+    kestrine::DisplayViews displayedViews;
 
     // The cycle capture and rendering state. Audio thread only (public for the tests).
     kestrine::SampleRenderer engine;
 
-    // The untouched input, delayed by the latency, for bypassed blocks; with the chunk buffers
-    // that carry it beside the engine's output. Audio thread only.
-    static constexpr int bypassChunk = 256;
+    // The untouched input, delayed by the latency, for bypassed blocks. Audio thread only.
     kestrine::InputDelay inputDelay;
-    std::array<float, bypassChunk> delayedInputLeft {}, delayedInputRight {};
 
     const int editorWidth = 840;
     const int editorHeight = 520;

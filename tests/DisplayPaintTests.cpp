@@ -1,4 +1,5 @@
 #include "DotComponent.h"
+#include "EditorSnapshot.h"
 #include "PluginEditor.h"
 #include "PluginProcessor.h"
 #include "TestHelpers.h"
@@ -7,6 +8,7 @@
 
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -83,13 +85,12 @@ namespace
     protected:
         void SetUp() override    { editor = std::make_unique<Editor> (processor); }
 
-        /** Hands the editor a pair of views as the audio thread would after a capture. */
+        /** Gives the editor a pair of views to draw, as if made from a capture. */
         void publishViews (float normalised, float sample)
         {
-            auto& views = processor.displayViews.back();
+            auto& views = processor.displayedViews;
             views.normalisedView.fill (normalised);
             views.sampleView.fill (sample);
-            processor.displayViews.publish();
         }
 
         /** The editor's own paint, without its children. */
@@ -559,4 +560,138 @@ TEST_F (DisplayPaintTest, OnlyADragStartsAGestureAndClosingTheWindowEndsIt)
     }
 
     EXPECT_NEAR (parameterValue (processor, "frequency3"), 580.0f, 1.0e-4f);
+}
+
+//==============================================================================
+namespace
+{
+    /** The window with its children, painted into an image as the host's window would be. */
+    juce::Image paintWindow (Editor& editor, bool keptFrames)
+    {
+        editor.setFrameCaching (keptFrames);
+        juce::Image image (juce::Image::ARGB, editor.getWidth(), editor.getHeight(), true);
+        juce::Graphics g (image);
+        editor.paintEntireComponent (g, true);
+        return image;
+    }
+
+    /** The first pixel where two images differ, or nothing. */
+    std::optional<juce::Point<int>> firstDifference (const juce::Image& a, const juce::Image& b)
+    {
+        const juce::Image::BitmapData left (a, juce::Image::BitmapData::readOnly);
+        const juce::Image::BitmapData right (b, juce::Image::BitmapData::readOnly);
+
+        for (int y = 0; y < a.getHeight(); ++y)
+            for (int x = 0; x < a.getWidth(); ++x)
+                if (left.getPixelColour (x, y) != right.getPixelColour (x, y))
+                    return juce::Point<int> (x, y);
+
+        return std::nullopt;
+    }
+}
+
+TEST_F (DisplayPaintTest, KeptFramesAndTicksGiveThePixelsOfAPlainFullRepaint)
+{
+    // The framework's splash fades out on a timer of its own; frames are compared without it.
+    for (auto* child : editor->getChildren())
+        if (auto* splash = dynamic_cast<juce::JUCESplashScreen*> (child))
+        {
+            delete splash;
+            break;
+        }
+
+    setParameter (processor, "amplitude1", 0.3f);
+    setParameter (processor, "amplitude3", -0.25f);
+    setParameter (processor, "wavelength3", 80.0f);
+
+    // Audio whose views reach beyond the panel at times, so that traces run along its edges.
+    juce::AudioBuffer<float> buffer (2, 512);
+    juce::MidiBuffer midi;
+    double phase = 0.0;
+    const auto playBlocks = [&] (int blocks)
+    {
+        for (int b = 0; b < blocks; ++b)
+        {
+            for (int i = 0; i < buffer.getNumSamples(); ++i, phase += 0.021)
+                for (int channel = 0; channel < 2; ++channel)
+                    buffer.setSample (channel, i, static_cast<float> (0.9 * std::sin (phase) + 0.5 * std::sin (3.7 * phase)));
+
+            processor.processBlock (buffer, midi);
+        }
+    };
+
+    struct State { float theme; bool normalised; int handle; float distortion; };
+    const State states[] = { { 0.0f, false, 1, 0.4f }, { 3.0f, true, 2, -0.7f }, { 5.0f, false, 3, -0.7f }, { 1.0f, true, 1, 0.1f } };
+
+    for (const auto& state : states)
+    {
+        SCOPED_TRACE (testing::Message() << "theme " << state.theme << ", normalised " << state.normalised
+                                         << ", handle " << state.handle);
+        setParameter (processor, "backColor", state.theme);
+        setParameter (processor, "distortion", state.distortion);
+        processor.normalisedViewSelected = state.normalised;
+        gesture (state.handle);
+        playBlocks (20);
+
+        // Let the handle pass settle the handles and the knobs, then compare whole frames, the
+        // second kept one drawn from what the first one kept.
+        for (int settle = 0; settle < 3; ++settle)
+            paintWindow (*editor, true);
+
+        auto kept = paintWindow (*editor, true);
+        kept = paintWindow (*editor, true);
+        const auto plain = paintWindow (*editor, false);
+        const auto difference = firstDifference (kept, plain);
+        EXPECT_FALSE (difference.has_value()) << "full frame differs at " << difference->toString();
+
+        // A tick after more audio: only the area the timer repaints is drawn over the last frame.
+        playBlocks (3);
+        editor->setFrameCaching (true);
+        editor->timerCallback();
+        {
+            juce::Graphics g (kept);
+            g.reduceClipRegion (editor->displayArea());
+            editor->paintEntireComponent (g, true);
+        }
+
+        const auto plainAfterTick = paintWindow (*editor, false);
+        const auto tickDifference = firstDifference (kept, plainAfterTick);
+        EXPECT_FALSE (tickDifference.has_value()) << "tick differs at " << tickDifference->toString();
+    }
+}
+
+TEST_F (DisplayPaintTest, AWindowOpenedAfterTheAudioStoppedShowsTheLastCapture)
+{
+    // The window is closed while audio runs; then the transport stops and the window opens.
+    editor.reset();
+    juce::AudioBuffer<float> buffer (2, 512);
+    juce::MidiBuffer midi;
+    const auto play = [&] (double period)
+    {
+        for (int block = 0; block < 16; ++block)
+        {
+            for (int i = 0; i < buffer.getNumSamples(); ++i)
+                for (int channel = 0; channel < 2; ++channel)
+                    buffer.setSample (channel, i, static_cast<float> (0.7 * std::sin ((block * 512 + i) * 6.283185307179586 / period)));
+
+            processor.processBlock (buffer, midi);
+        }
+    };
+
+    play (300.0);
+    editor = std::make_unique<Editor> (processor);
+    const auto shown = paintOnly();
+
+    // What it shows is the waveform of those views: without them the panel looks different.
+    const auto views = processor.latestDisplayViews();
+    processor.displayedViews = {};
+    EXPECT_NE (firstDifference (shown, paintOnly()), std::nullopt);
+    processor.displayedViews = views;
+    EXPECT_EQ (firstDifference (shown, paintOnly()), std::nullopt);
+
+    // A second window, such as the one drawn for a picture, leaves the first one's display
+    // running.
+    kestrine::renderEditor (processor);
+    play (170.0);
+    EXPECT_NE (processor.latestDisplayViews().sampleView, views.sampleView);
 }

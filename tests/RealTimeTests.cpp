@@ -131,8 +131,6 @@ namespace
                 for (int i = 0; i < blockSize; ++i)
                     buffer.setSample (c, i, block % 7 == 6 ? noise (random) : source[(size_t) ((block % 200) * blockSize + i)]);
 
-            processor.setDisplayActive (block % 100 < 70);
-
             const CountingScope scope;
             if (bypassed)
                 processor.processBlockBypassed (buffer, midi);
@@ -181,7 +179,6 @@ TEST (RealTime, ProcessBlockNeitherAllocatesNorLocks)
 
     // The signal did capture.
     EXPECT_GT (processor.engine.capture.periodLength, 0);
-    processor.setDisplayActive (false);
 }
 
 // The processor's parameter listener runs on the audio thread when the host automates: it too

@@ -2,6 +2,7 @@
 
 #include "EngineConstants.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 
@@ -13,32 +14,53 @@ namespace kestrine
     class InputDelay
     {
     public:
-        /** Stores n samples of each channel and overwrites them with the samples from lookAhead
-            samples earlier. right is null for a single channel. */
-        void exchange (float* left, float* right, int n) noexcept
+        /** Keeps n samples (at most lookAhead) of each channel; right is null for a single
+            channel. */
+        void store (const float* left, const float* right, int n) noexcept
         {
-            for (int i = 0; i < n; ++i)
-            {
-                const auto write = static_cast<std::size_t> (writeIndex);
-                const auto read = static_cast<std::size_t> (readIndex);
+            copyIn (delayedLeft, left, n);
+            if (right != nullptr)
+                copyIn (delayedRight, right, n);
+        }
 
-                delayedLeft[write] = left[i];
-                left[i] = delayedLeft[read];
+        /** Overwrites n samples of each channel with the samples kept lookAhead samples
+            before the ones store() has just kept. */
+        void read (float* left, float* right, int n) noexcept
+        {
+            copyOut (delayedLeft, left, n);
+            if (right != nullptr)
+                copyOut (delayedRight, right, n);
+        }
 
-                if (right != nullptr)
-                {
-                    delayedRight[write] = right[i];
-                    right[i] = delayedRight[read];
-                }
-
-                readIndex = readIndex >= ringLength - 1 ? 0 : readIndex + 1;
-                writeIndex = writeIndex >= ringLength - 1 ? 0 : writeIndex + 1;
-            }
+        /** Moves on by n samples after store() (and read(), if it was called). */
+        void advance (int n) noexcept
+        {
+            writeIndex = wrapped (writeIndex + n);
+            readIndex = wrapped (readIndex + n);
         }
 
     private:
-        std::array<float, ringLength> delayedLeft {};
-        std::array<float, ringLength> delayedRight {};
+        using Line = std::array<float, ringLength>;
+
+        static int wrapped (int index) noexcept    { return index >= ringLength ? index - ringLength : index; }
+
+        // The line wraps around at most once within lookAhead samples: two stretches at most.
+        void copyIn (Line& line, const float* source, int n) const noexcept
+        {
+            const int head = std::min (n, ringLength - writeIndex);
+            std::copy (source, source + head, line.begin() + writeIndex);
+            std::copy (source + head, source + n, line.begin());
+        }
+
+        void copyOut (const Line& line, float* destination, int n) const noexcept
+        {
+            const int head = std::min (n, ringLength - readIndex);
+            std::copy (line.begin() + readIndex, line.begin() + readIndex + head, destination);
+            std::copy (line.begin(), line.begin() + (n - head), destination + head);
+        }
+
+        Line delayedLeft {};
+        Line delayedRight {};
         int writeIndex = lookAhead;
         int readIndex = 0;   // always lookAhead positions behind the write index
     };

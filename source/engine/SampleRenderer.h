@@ -1,65 +1,131 @@
 #pragma once
 
 #include "BumpCurve.h"
+#include "BumpPlayback.h"
 #include "CycleCapture.h"
 #include "DisplayViews.h"
 #include "EngineConstants.h"
 #include "Shaping.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 
 namespace kestrine
 {
-    /** Fills both display views from the last capture, with d the shaping amount at it. */
-    void refreshDisplayViews (DisplayViews& views, const CycleCapture& capture,
-                              const BumpCurveTable& curve, float d) noexcept;
-
     /** The per-sample output path: cycle capture, bump playback, shaping, the 1600-sample
         delay and the dry/wet mix. Audio thread only.
 
         The Mirrors type gives the smoothed amounts `distortion` and `dryWet` (atomic `current`
-        and `target`) and `currentBumpCurve()`, the newest complete bump curve. */
+        and `target`) and `currentBumpCurve()`, the newest complete bump curve, which must stay
+        unchanged while a block is rendered. */
     class SampleRenderer
     {
     public:
-        /** Renders one block in place. right is null for a single channel, which is then
-            processed once, through delayLeft. When display is not null the views are
-            refreshed there at each capture. Returns true when the views were refreshed. */
+        /** Renders a block in place. right is null for a single channel, which is then
+            processed once, through delayLeft. Returns true when a cycle was captured. */
+        template <typename Mirrors>
+        bool process (float* left, float* right, int numSamples, Mirrors& mirrors) noexcept
+        {
+            bool captured = false;
+
+            // In pieces of at most lookAhead samples, within one epoch of the capture: its
+            // analyses then find all they need once a piece is written, and a cycle captured in
+            // one piece is still in its history at the piece's end (it is copied out only when the
+            // next piece would overwrite it).
+            for (int start = 0; start < numSamples;)
+            {
+                const int n = std::min ({ lookAhead, numSamples - start, capture.samplesLeftInEpoch() });
+                capture.keepCycleFor (n);
+                captured = processPiece (left + start, right != nullptr ? right + start : nullptr, n, mirrors) || captured;
+                start += n;
+            }
+
+            // The last capture's curve goes on being read after the block, and what the mirrors
+            // hand out may change once it is over: the engine keeps a copy.
+            if (captured)
+                keepCapturedCurve();
+
+            return captured;
+        }
+
+        /** Renders a block as above and, when display is not null and a cycle was captured in
+            it, fills the views there from the last capture of the block, as the editor sees
+            them. Returns true when the views were filled. */
         template <typename Mirrors>
         bool process (float* left, float* right, int numSamples, Mirrors& mirrors, DisplayViews* display) noexcept
         {
-            bool refreshed = false;
+            if (! process (left, right, numSamples, mirrors) || display == nullptr)
+                return false;
+
+            DisplaySource source;
+            describeLastCapture (source);
+            computeDisplayViews (source, *display);
+            return true;
+        }
+
+        /** Everything the display views of the last capture are made from. */
+        void describeLastCapture (DisplaySource& source) const noexcept;
+
+        CycleCapture capture;
+
+        std::array<float, ringLength> delayLeft {};    // shaped input
+        std::array<float, ringLength> delayRight {};
+        int delayWriteIndex = lookAhead;
+        int delayReadIndex = 0;                        // always lookAhead positions behind the write index
+
+        int bumpPlayIndex = 0;                         // next entry of the bump signal to play
+        bool bumpPlaying = false;
+
+    private:
+        template <typename Mirrors>
+        bool processPiece (float* left, float* right, int numSamples, Mirrors& mirrors) noexcept
+        {
+            // First the analysis stage takes in the whole piece; then each sample is rendered,
+            // and where a window ends (the sample lookAhead after an upward crossing) it is
+            // analysed first, seeing only the samples up to that one.
+            const std::int64_t firstTime = capture.samplesWritten();
+            capture.write (left, right, numSamples);
+
+            const auto windowEndIndex = [&]
+            {
+                const std::int64_t time = capture.nextWindowEnd();
+                return time >= firstTime && time < firstTime + numSamples ? static_cast<int> (time - firstTime) : numSamples;
+            };
+
+            int windowEnd = windowEndIndex();
+            bool captured = false;
 
             for (int i = 0; i < numSamples; ++i)
             {
-                // A non-finite sample (NaN, infinity) enters as silence: it would otherwise stay
-                // in the ring and the delay lines and poison every sum and mix it meets.
-                const float inLeft = finiteOrSilence (left[i]);
-                const float inRight = right != nullptr ? finiteOrSilence (right[i]) : inLeft;
+                // Non-finite samples are silence by now (see CycleCapture::write).
+                const float inLeft = left[i];
+                const float inRight = right != nullptr ? right[i] : inLeft;
 
-                const int period = capture.advance (inLeft, inRight);
-
-                if (period > 0)
+                if (i == windowEnd)
                 {
-                    const auto& curve = mirrors.currentBumpCurve();
-                    capture.capture (period, curve);
+                    const int period = capture.analyseAt (firstTime + i);
+                    windowEnd = windowEndIndex();
 
-                    if (display != nullptr)
+                    if (period > 0)
                     {
-                        refreshDisplayViews (*display, capture, curve, mirrors.distortion.current.load());
-                        refreshed = true;
-                    }
+                        const auto& curve = mirrors.currentBumpCurve();
+                        capture.capture (period);
+                        playback.start (curve, period, capture.cyclePeak);
+                        capturedCurve = &curve;
+                        capturedDistortion = mirrors.distortion.current.load();
+                        captured = true;
 
-                    bumpPlaying = true;
-                    bumpPlayIndex = 0;
+                        bumpPlaying = true;
+                        bumpPlayIndex = 0;
+                    }
                 }
 
                 float q = 0.0f;
 
                 if (bumpPlaying)
                 {
-                    q = capture.bumpSignal[static_cast<size_t> (bumpPlayIndex)] * playbackLevel;
+                    q = playback.entry (bumpPlayIndex) * playbackLevel;
                     if (++bumpPlayIndex >= capture.periodLength)
                         bumpPlaying = false;
                 }
@@ -89,17 +155,14 @@ namespace kestrine
                 delayWriteIndex = delayWriteIndex >= ringLength - 1 ? 0 : delayWriteIndex + 1;
             }
 
-            return refreshed;
+            return captured;
         }
 
-        CycleCapture capture;
+        void keepCapturedCurve() noexcept;
 
-        std::array<float, ringLength> delayLeft {};    // shaped input
-        std::array<float, ringLength> delayRight {};
-        int delayWriteIndex = lookAhead;
-        int delayReadIndex = 0;                        // always lookAhead positions behind the write index
-
-        bool bumpPlaying = false;
-        int bumpPlayIndex = 0;                         // next entry of the bump signal to play
+        BumpPlayback playback;
+        const BumpCurveTable* capturedCurve = nullptr;   // the curve the last capture took
+        BumpCurveTable keptCurve {};                      // a copy of it once its block is over
+        float capturedDistortion = 0.0f;                  // distortion.current at the last capture
     };
 }
