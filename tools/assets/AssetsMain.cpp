@@ -283,6 +283,10 @@ namespace
             const auto uri = "<" + pluginUri + "/presets#" + slug + ">";
             const auto fileName = slug + ".ttl";
 
+            if (slug.isEmpty() || written.contains (fileName))
+                return juce::Result::fail (preset.name + ": its LV2 name \"" + slug + "\" is empty or another preset's; "
+                                           "name it with other letters or digits");
+
             manifest << "\n" << uri << "\n"
                      << "\ta pset:Preset ;\n"
                      << "\tlv2:appliesTo <" << pluginUri << "> ;\n"
