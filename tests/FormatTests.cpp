@@ -467,8 +467,10 @@ TEST (LV2Presets, AHostRestoringEachPresetGetsEveryParameterOfIt)
         juce::MidiBuffer midi;
         plugin->processBlock (none, midi);
 
-        for (const auto& [id, value] : preset.values)
+        for (const auto& entry : preset.values)
         {
+            const auto& [id, value] = entry;
+            const auto hostedId = "des:" + pluginUri + ":" + id;
             auto* ranged = reference.parameters.getParameter (id);
             ASSERT_NE (ranged, nullptr) << id;
             const auto expected = ranged->convertTo0to1 (static_cast<float> (value));
@@ -477,7 +479,7 @@ TEST (LV2Presets, AHostRestoringEachPresetGetsEveryParameterOfIt)
             const auto hosted = std::find_if (plugin->getParameters().begin(), plugin->getParameters().end(), [&] (auto* p)
             {
                 const auto* withId = dynamic_cast<juce::HostedAudioProcessorParameter*> (p);
-                return withId != nullptr && withId->getParameterID() == "des:" + pluginUri + ":" + id;
+                return withId != nullptr && withId->getParameterID() == hostedId;
             });
             ASSERT_NE (hosted, plugin->getParameters().end()) << id;
             EXPECT_NEAR ((*hosted)->getValue(), expected, 1.0e-5f) << id;
