@@ -3,10 +3,24 @@
 #include "EngineConstants.h"
 
 #include <array>
+#include <cstddef>
 
 namespace kestrine
 {
     using BumpCurveTable = std::array<float, curvePoints>;
+
+    /** The entry of the cycle that step l of the stretch lands on; ratio is the cycle length / 800. */
+    inline int stretchIndex (int l, float ratio) noexcept
+    {
+        return static_cast<int> (static_cast<float> (l) * ratio);
+    }
+
+    /** The curve point that step l of the stretch takes: past the end of the curve the period
+        starts again, so the steps that still land inside it take the curve's first point. */
+    inline float stretchPoint (const BumpCurveTable& curve, int l) noexcept
+    {
+        return curve[static_cast<std::size_t> (l < curvePoints ? l : 0)];
+    }
 
     /** The settings of one bump that the curve is built from. */
     struct BumpShape

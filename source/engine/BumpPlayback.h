@@ -33,13 +33,10 @@ namespace kestrine
         static constexpr int steps = 2 * curvePoints;   // the stretch walks this many curve steps
 
         /** The entry of the signal that step l of the walk lands on. */
-        int stepIndex (int l) const noexcept    { return static_cast<int> (static_cast<float> (l) * ratio); }
+        int stepIndex (int l) const noexcept    { return stretchIndex (l, ratio); }
 
-        /** The curve point that step l takes: past the end of the curve, the period starts again. */
-        float point (int l) const noexcept
-        {
-            return (*curve)[static_cast<std::size_t> (l < curvePoints ? l : 0)];
-        }
+        /** The curve point that step l takes. */
+        float point (int l) const noexcept      { return stretchPoint (*curve, l); }
 
         float shortCycleEntry (int k) noexcept
         {

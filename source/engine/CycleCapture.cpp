@@ -436,70 +436,18 @@ namespace kestrine
         return cycleSaved ? savedCycle[static_cast<size_t> (j)] : samples[slot (cycleStart) + static_cast<size_t> (j)];
     }
 
-    namespace
-    {
-        /** The entry of the 1600-step walk that step l lands on. */
-        int stretchIndex (int l, float ratio) noexcept
-        {
-            return static_cast<int> (static_cast<float> (l) * ratio);
-        }
-
-        /** For cycles of at most 800 samples the walk advances by at most one entry per step,
-            so it draws no lines and each entry keeps the value of the last step that lands on
-            it. This finds that step for every entry directly instead of walking all of them. */
-        int stretchShortCycle (CycleBuffer& signal, const BumpCurveTable& curve, int period, float ratio, float peak) noexcept
-        {
-            constexpr int steps = 2 * curvePoints;
-            int next = 0;   // the first step landing beyond the entry being written
-
-            for (int idx = 0; idx <= period; ++idx)
-            {
-                // Start from the estimate (idx + 1) / ratio and settle it on the exact boundary,
-                // judged with the same float arithmetic as the walk.
-                next = std::max (next, std::min (steps, static_cast<int> (static_cast<float> (idx + 1) / ratio)));
-
-                while (next > 0 && stretchIndex (next - 1, ratio) > idx)
-                    --next;
-
-                while (next < steps && stretchIndex (next, ratio) <= idx)
-                    ++next;
-
-                const int l = next - 1;
-                const float point = l < curvePoints ? curve[static_cast<size_t> (l)] : curve[0];
-                signal[static_cast<size_t> (idx)] = point * peak;
-            }
-
-            // The first step beyond the cycle writes a zero there, and from then on only zeros follow.
-            signal[static_cast<size_t> (period + 1)] = 0.0f;
-            return period + 1;
-        }
-    }
-
-    void stretchCurve (CycleBuffer& signal, int& writtenEnd, const BumpCurveTable& curve, int period, float peak) noexcept
+    void stretchCurve (CycleBuffer& signal, const BumpCurveTable& curve, int period, float peak) noexcept
     {
         const float ratio = static_cast<float> (period) / static_cast<float> (curvePoints);
-
-        if (period <= curvePoints)
-        {
-            const int last = stretchShortCycle (signal, curve, period, ratio, peak);
-            std::fill (signal.begin() + last + 1, signal.begin() + std::max (last + 1, writtenEnd), 0.0f);
-            writtenEnd = last + 1;
-            return;
-        }
-
         int prev = 0;
-        int last = 0;
 
         for (int l = 0; l < 2 * curvePoints; ++l)
         {
-            int idx = static_cast<int> (static_cast<float> (l) * ratio);
+            int idx = stretchIndex (l, ratio);
             if (idx < 0 || idx > ringLength - 1)
                 idx = 0;
 
-            // Past the end of the curve the period starts again: the steps that still land
-            // inside it take the curve's first point.
-            const float point = l < curvePoints ? curve[static_cast<size_t> (l)] : curve[0];
-            const float v = idx <= period ? point * peak : 0.0f;
+            const float v = idx <= period ? stretchPoint (curve, l) * peak : 0.0f;
 
             signal[static_cast<size_t> (idx)] = v;
 
@@ -513,16 +461,13 @@ namespace kestrine
             }
 
             prev = idx;
-            last = std::max (last, idx);
 
             // Beyond the cycle, once an entry holds exactly 0 every later step writes only
-            // zeros (lines between zeros), above this entry: the rest of the walk is the
-            // clearing below.
+            // zeros (lines between zeros) over a signal that is zero there already. A cycle of
+            // at most 800 samples draws no lines (a step advances by at most one entry), so
+            // its walk ends at entry W + 1.
             if (idx > period && signal[static_cast<size_t> (idx)] == 0.0f)
                 break;
         }
-
-        std::fill (signal.begin() + last + 1, signal.begin() + std::max (last + 1, writtenEnd), 0.0f);
-        writtenEnd = last + 1;
     }
 }

@@ -17,11 +17,9 @@ namespace kestrine
     /** Lays the curve, scaled by peak, over a cycle of W samples: the curve's 800 points are
         spread over the cycle, gaps are filled by straight lines, the walk continues past the
         end of the curve with its first point while it still lands inside the cycle, and
-        everything beyond is zero. signal must hold the result of the previous call, whose
-        extent writtenEnd records (entries from writtenEnd on are zero); only entries below
-        the larger of the two extents are touched. The result is exactly that of the full
-        1600-step walk over a cleared signal. */
-    void stretchCurve (CycleBuffer& signal, int& writtenEnd, const BumpCurveTable& curve, int period, float peak) noexcept;
+        everything beyond is zero. signal must be all zeros on entry. The result is exactly
+        that of the full 1600-step walk. */
+    void stretchCurve (CycleBuffer& signal, const BumpCurveTable& curve, int period, float peak) noexcept;
 
     /** The analysis stage: keeps the mono sum of the input, watches the sample 1600 samples
         behind the newest one for an upward zero crossing, finds where the period that starts

@@ -40,8 +40,7 @@ namespace kestrine
         std::copy (source.cycle.begin(), source.cycle.begin() + period, cycle.begin());
 
         CycleBuffer bumpSignal {};
-        int signalEnd = 0;
-        stretchCurve (bumpSignal, signalEnd, source.curve, period, source.peak);
+        stretchCurve (bumpSignal, source.curve, period, source.peak);
 
         const float d = source.distortion;
         const float ratio = static_cast<float> (period) / static_cast<float> (curvePoints);
