@@ -41,6 +41,14 @@ public:
         juce::Colour (0xFF5F9EA0u)
     };
 
+    /** The window background of theme index, transparent black for an index outside 0 to 6. */
+    juce::Colour backgroundColour (int index) const noexcept
+    {
+        return index >= 0 && index < static_cast<int> (backgroundColours.size())
+                 ? backgroundColours[static_cast<size_t> (index)]
+                 : juce::Colours::transparentBlack;
+    }
+
     const juce::Colour panelColour { 0x66F5F5F5u };
     const juce::Colour waveformColour { 0xB2000000u };
     const juce::Colour curveColour { 0xE6FFFFFFu };

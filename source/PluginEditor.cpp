@@ -10,7 +10,7 @@ namespace
     constexpr int captionHeight = 30;
     constexpr float captionFontHeight = 15.0f;
     const juce::Colour captionColour { 0xFF000000u };
-    const juce::Colour versionColour { 0x4CFFFFFFu };
+    const juce::Colour faintTextColour { 0x4CFFFFFFu };   // the title and the version
 
     // A component is hidden by moving it far off the window.
     const juce::Rectangle<int> hiddenBounds { -3000, 0, 0, 0 };
@@ -201,10 +201,7 @@ void CompressorAudioProcessorEditor::applyTheme()
     const int index = backgroundBox.getSelectedId();
     audioProcessor.refreshMirror (ParameterIds::backColor, CompressorAudioProcessor::Smoothing::glide);
 
-    const auto& colours = otherLookAndFeel.backgroundColours;
-    otherLookAndFeel.themeColour = index >= 0 && index < static_cast<int> (colours.size())
-                                     ? colours[static_cast<size_t> (index)]
-                                     : juce::Colours::transparentBlack;
+    otherLookAndFeel.themeColour = otherLookAndFeel.backgroundColour (index);
 
     // The timer repaints only the display; the background around it follows the theme too.
     repaint();
@@ -243,10 +240,8 @@ void CompressorAudioProcessorEditor::sliderValueChanged (juce::Slider*)
 //==============================================================================
 void CompressorAudioProcessorEditor::paint (juce::Graphics& g)
 {
-    const int index = audioProcessor.backgroundIndex.load();
-    const auto& colours = otherLookAndFeel.backgroundColours;
-    drawBackground (g, index >= 0 && index < static_cast<int> (colours.size()) ? colours[static_cast<size_t> (index)]
-                                                                             : juce::Colours::transparentBlack);
+    const auto background = otherLookAndFeel.backgroundColour (audioProcessor.backgroundIndex.load());
+    drawBackground (g, background);
     drawDisplay (g);
 
     g.setFont (editorFont);
@@ -255,7 +250,7 @@ void CompressorAudioProcessorEditor::paint (juce::Graphics& g)
 
     layOutKnobs (g);
     runHandlePass();
-    layOutControls (g);
+    layOutControls (g, background);
 }
 
 namespace
@@ -294,15 +289,14 @@ void CompressorAudioProcessorEditor::setFrameCaching (bool shouldCache) noexcept
 void CompressorAudioProcessorEditor::drawBackground (juce::Graphics& g, juce::Colour background)
 {
     constexpr float titleHeight = 24.0f;
-    const juce::Colour titleColour { 0x4CFFFFFFu };
     const auto panel = displayPanel (getWidth(), panelTop);
     const auto drawTitle = [&]
     {
         g.setFont (editorFont);
         g.setFont (titleHeight);
-        g.setColour (titleColour);
+        g.setColour (faintTextColour);
         drawTextOnBackground (g, juce::String (audioProcessor.titleText), { 0, panelTop - 50, getWidth(), 30 },
-                              titleColour, background, titlePixels);
+                              faintTextColour, background, titlePixels);
     };
 
     if (! (frameCaching && background.isOpaque() && drawsOnWholePixels (g)))
@@ -721,7 +715,7 @@ void CompressorAudioProcessorEditor::layOutKnobs (juce::Graphics& g)
     normalizedButton.setEnabled (true);
 }
 
-void CompressorAudioProcessorEditor::layOutControls (juce::Graphics& g)
+void CompressorAudioProcessorEditor::layOutControls (juce::Graphics& g, juce::Colour background)
 {
     const int centreX = getWidth() / 2;
     const int height = getHeight();
@@ -734,12 +728,7 @@ void CompressorAudioProcessorEditor::layOutControls (juce::Graphics& g)
 
     webButton.setBounds (-10, height - 30, 200, 30);
 
-    const int index = audioProcessor.backgroundIndex.load();
-    const auto& colours = otherLookAndFeel.backgroundColours;
-    drawTextOnBackground (g, versionText, { 150, height - 30, 200, 30 }, versionColour,
-                          index >= 0 && index < static_cast<int> (colours.size()) ? colours[static_cast<size_t> (index)]
-                                                                                  : juce::Colours::transparentBlack,
-                          versionPixels);
+    drawTextOnBackground (g, versionText, { 150, height - 30, 200, 30 }, faintTextColour, background, versionPixels);
 }
 
 void CompressorAudioProcessorEditor::drawTextOnBackground (juce::Graphics& g, const juce::String& text, juce::Rectangle<int> area,

@@ -62,7 +62,7 @@ private:
     void applyTheme();
     void startVersionCheck();
     void layOutKnobs (juce::Graphics&);
-    void layOutControls (juce::Graphics&);
+    void layOutControls (juce::Graphics&, juce::Colour background);
     bool anyAmplitudeSet() const;
 
     struct BumpSliders
