@@ -740,11 +740,10 @@ void CompressorAudioProcessorEditor::drawTextOnBackground (juce::Graphics& g, co
     // would), and copied from then on. Only with the framework's software renderer at its own
     // scale, whose pixels these are.
     g.setColour (colour);
-    auto& context = g.getInternalContext();
     const auto font = g.getCurrentFont();
 
-    if (! (frameCaching && background.isOpaque() && context.getPhysicalPixelScaleFactor() == 1.0f
-           && dynamic_cast<juce::LowLevelGraphicsSoftwareRenderer*> (&context) != nullptr))
+    if (! (frameCaching && background.isOpaque() && drawsOnWholePixels (g)
+           && g.getInternalContext().getPhysicalPixelScaleFactor() == 1.0f))
     {
         g.drawFittedText (text, area, juce::Justification::centred, 1);
         return;
