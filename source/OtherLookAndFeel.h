@@ -110,6 +110,7 @@ public:
     {
         const KnobKey key { x, y, width, height, sliderPos, rotaryStartAngle, rotaryEndAngle,
                             g.getInternalContext().getPhysicalPixelScaleFactor() };
+        KnobOutlines uncachedKnob;
         const auto& knob = cacheKnobs ? cachedKnob (key) : (uncachedKnob = makeKnob (key));
 
         g.setColour (juce::Colour (0x33FFFFFFu));
@@ -227,7 +228,6 @@ private:
     // The window shows at most four knobs at once.
     std::array<KnobEntry, 8> knobCache {};
     size_t nextKnobEntry = 0;
-    KnobOutlines uncachedKnob;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (OtherLookAndFeel)
 };
