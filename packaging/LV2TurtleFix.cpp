@@ -202,15 +202,17 @@ namespace
             text.erase (itemAt, item.size() + 5);
     }
 
-    std::string mendUi (std::string text)
+    std::string mendUi (const std::string& original)
     {
+        auto text = original;
         removeListItem (text, "lv2:extensionData", "ui:noUserResize");
         removeListItem (text, "lv2:optionalFeature", "opts:interface");
         return text;
     }
 
-    std::string mendManifest (std::string text)
+    std::string mendManifest (const std::string& original)
     {
+        auto text = original;
         // The presets store the program's index under the plug-in's own "Program" property.
         const std::string suffix = ":Program>";
         const auto at = text.find (suffix);
@@ -235,6 +237,7 @@ namespace
     {
         const char* name;
         std::string (*mend) (const std::string&);
+        bool mayBeAbsent;   // a plug-in without an editor has no ui.ttl
     };
 }
 
@@ -248,9 +251,9 @@ int main (int argc, char** argv)
 
     const std::string bundle = argv[1];
     const TurtleFile files[] {
-        { "dsp.ttl", mendDsp },
-        { "ui.ttl", [] (const std::string& text) { return mendUi (text); } },
-        { "manifest.ttl", [] (const std::string& text) { return mendManifest (text); } },
+        { "dsp.ttl", mendDsp, false },
+        { "ui.ttl", mendUi, true },
+        { "manifest.ttl", mendManifest, false },
     };
 
     for (const auto& file : files)
@@ -260,8 +263,7 @@ int main (int argc, char** argv)
 
         if (! text)
         {
-            // A plug-in without an editor has no ui.ttl.
-            if (std::string (file.name) == "ui.ttl")
+            if (file.mayBeAbsent)
                 continue;
 
             std::cerr << "kestrine-lv2-turtle-fix: cannot read " << path << "\n";
