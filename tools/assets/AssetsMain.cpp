@@ -154,13 +154,9 @@ namespace
                     return juce::Result::fail (preset.name + ": the bundle did not take parameter " + juce::String (i + 1) + " from the preset");
             }
 
-            juce::MemoryBlock saved;
-            plugin->getStateInformation (saved);
-            const auto xml = juce::AudioProcessor::getXmlFromBinary (saved.getData(), static_cast<int> (saved.getSize()));
-            const auto* component = xml != nullptr ? xml->getChildByName ("IComponent") : nullptr;
+            state = kestrine::host::componentState (*plugin);
 
-            if (component == nullptr || ! state.fromBase64Encoding (component->getAllSubText())
-                || ! kestrine::state::extractText (state.getData(), static_cast<int> (state.getSize())).has_value())
+            if (! kestrine::state::extractText (state.getData(), static_cast<int> (state.getSize())).has_value())
                 return juce::Result::fail (preset.name + ": the bundle's component wrote no state block");
 
             return juce::Result::ok();
@@ -255,7 +251,7 @@ namespace
     juce::Result writeLv2Presets (const std::vector<FactoryPreset>& presets, const juce::File& bundle)
     {
         const juce::String pluginUri { JucePlugin_LV2URI };
-        const auto stateProperty = "<" + pluginUri + ":StateString>";
+        const auto stateProperty = kestrine::host::lv2StateProperty();
         const juce::String prefixes = "@prefix lv2:   <http://lv2plug.in/ns/lv2core#> .\n"
                                       "@prefix pset:  <http://lv2plug.in/ns/ext/presets#> .\n"
                                       "@prefix rdf:   <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
