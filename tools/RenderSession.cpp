@@ -296,8 +296,9 @@ namespace kestrine::render
             }
         }
 
-        if (data.getSize() < state::overheadBytes
-            || juce::ByteOrder::littleEndianInt (data.getData()) != state::magicNumber)
+        // A block the plug-in reads no text from (too short, another magic number, a length
+        // field of zero or less) would be ignored: refuse it rather than report it loaded.
+        if (! state::extractText (data.getData(), size).has_value())
             return fail ("state file " + file.getFullPathName() + " is not a Kestrine state block");
 
         // The block goes to the plug-in the way a host restores a project.
