@@ -1,6 +1,7 @@
 #include "Demo.h"
 
 #include "EditorSnapshot.h"
+#include "ToolFiles.h"
 #include "PluginEditor.h"
 
 #include <cmath>
@@ -162,9 +163,7 @@ namespace kestrine::render
             }
 
             // Renderings of presets that are gone would mislead: the folder holds this run's only.
-            for (const auto& stale : folder.findChildFiles (juce::File::findFiles, false, "*.wav"))
-                if (! written.contains (stale.getFileName()))
-                    stale.deleteFile();
+            deleteFilesNotIn (folder, "*.wav", written);
 
             const auto sheetFile = summary.folder.getChildFile ("presets.png");
 

@@ -17,6 +17,7 @@
 #include "PluginLoader.h"
 #include "PluginProcessor.h"
 #include "StateBlock.h"
+#include "ToolFiles.h"
 #include "VstPresetFile.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
@@ -72,27 +73,21 @@ namespace
                            file (values["--lv2-presets"]), file (values["--snapshots"]), values["--snapshot-preset"] };
     }
 
-    juce::Result writeAtomically (const juce::File& target, const void* data, size_t size)
+    /** Writes the bytes into the file, creating its folder if needed, through a temporary file
+        that replaces the target only once it is complete. */
+    juce::Result writeBytes (const juce::File& target, const void* data, size_t size)
     {
         if (const auto created = target.getParentDirectory().createDirectory(); created.failed())
             return juce::Result::fail ("cannot create " + target.getParentDirectory().getFullPathName() + ": " + created.getErrorMessage());
 
-        const juce::TemporaryFile temporary (target, juce::TemporaryFile::useHiddenFile);
-
+        return kestrine::render::writeAtomically (target, [&] (std::unique_ptr<juce::FileOutputStream> stream)
         {
-            juce::FileOutputStream stream (temporary.getFile());
+            const auto wrote = stream->write (data, size);
+            stream->flush();
 
-            if (! stream.openedOk() || ! stream.write (data, size))
-                return juce::Result::fail ("cannot write " + target.getFullPathName());
-
-            stream.flush();
-
-            if (stream.getStatus().failed())
-                return juce::Result::fail ("cannot write " + target.getFullPathName());
-        }
-
-        return temporary.overwriteTargetFileWithTemporary() ? juce::Result::ok()
-                                                             : juce::Result::fail ("cannot replace " + target.getFullPathName());
+            return wrote && stream->getStatus().wasOk() ? juce::Result::ok()
+                                                        : juce::Result::fail ("cannot write " + target.getFullPathName());
+        });
     }
 
     /** Restores each preset's text into the processor and checks that every parameter took the
@@ -200,16 +195,14 @@ namespace
 
             const auto target = folder.getChildFile (preset.name + presetSuffix);
 
-            if (const auto r = writeAtomically (target, bytes->data(), bytes->size()); r.failed())
+            if (const auto r = writeBytes (target, bytes->data(), bytes->size()); r.failed())
                 return r;
 
             written.add (target.getFileName());
         }
 
         // A preset whose text has gone leaves no file behind.
-        for (const auto& stale : folder.findChildFiles (juce::File::findFiles, false, "*" + presetSuffix))
-            if (! written.contains (stale.getFileName()))
-                stale.deleteFile();
+        kestrine::render::deleteFilesNotIn (folder, "*" + presetSuffix, written);
 
         return juce::Result::ok();
     }
@@ -240,7 +233,7 @@ namespace
 
     juce::Result writeText (const juce::File& target, const juce::String& text)
     {
-        return writeAtomically (target, text.toRawUTF8(), text.getNumBytesAsUTF8());
+        return writeBytes (target, text.toRawUTF8(), text.getNumBytesAsUTF8());
     }
 
     /** The presets as an LV2 bundle of their own: a manifest that names each preset and the
@@ -308,9 +301,7 @@ namespace
             return r;
 
         // A preset whose text has gone leaves no file behind.
-        for (const auto& stale : bundle.findChildFiles (juce::File::findFiles, false, "*.ttl"))
-            if (! written.contains (stale.getFileName()))
-                stale.deleteFile();
+        kestrine::render::deleteFilesNotIn (bundle, "*.ttl", written);
 
         return juce::Result::ok();
     }
