@@ -306,7 +306,8 @@ namespace
         return juce::Result::ok();
     }
 
-    /** The snapshot's file name prefix: the component's class ID, as hosts look it up. */
+    /** Writes the bundle's snapshots, at 1x and 2x: the editor after the start of the demo
+        input ran through the processor with the named preset. */
     juce::Result writeSnapshots (const std::vector<FactoryPreset>& presets, const juce::String& presetName, const juce::File& folder)
     {
         const auto found = std::find_if (presets.begin(), presets.end(), [&] (const FactoryPreset& p) { return p.name == presetName; });
@@ -339,6 +340,8 @@ namespace
             });
 
             processor.releaseResources();
+
+            // The file name's prefix is the component's class ID, as hosts look it up.
             const auto file = folder.getChildFile (kestrine::assets::componentClassId() + "_snapshot" + suffix + ".png");
 
             if (! kestrine::writePng (image, file))
