@@ -2,7 +2,7 @@
 
 #include "EditorSnapshot.h"
 #include "ToolFiles.h"
-#include "PluginEditor.h"
+#include "PluginProcessor.h"
 
 #include <cmath>
 
@@ -85,20 +85,15 @@ namespace kestrine::render
 
             processor.prepareToPlay (sampleRate, pictureBlockSize);
 
-            // A picture: the editor asks the maker's site for nothing.
-            CompressorAudioProcessorEditor editor (processor, CompressorAudioProcessorEditor::VersionCheck::skip);
-            juce::MidiBuffer midi;
-
-            for (int start = 0; start + pictureBlockSize <= audio.getNumSamples(); start += pictureBlockSize)
+            // The editor is made without a version check: a picture asks the maker's site for nothing.
+            const auto image = renderEditor (processor, 1.0f, [&]
             {
-                juce::AudioBuffer<float> block (audio.getArrayOfWritePointers(), 2, start, pictureBlockSize);
-                processor.processBlock (block, midi);
-            }
-
-            juce::MessageManager::getInstance()->runDispatchLoopUntil (editorSettleMs);
+                playThrough (processor, audio, audio.getNumSamples(), pictureBlockSize);
+                juce::MessageManager::getInstance()->runDispatchLoopUntil (editorSettleMs);
+            });
 
             const auto file = outputFolder.getChildFile ("editor.png");
-            return writeEditorSnapshot (editor, file) ? file : juce::File();
+            return writePng (image, file) ? file : juce::File();
         }
 
         juce::String settingsText (const std::vector<ParameterSetting>& settings)

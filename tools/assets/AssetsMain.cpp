@@ -330,13 +330,7 @@ namespace
             const auto image = kestrine::renderEditor (processor, scale, [&]
             {
                 juce::AudioBuffer<float> audio (input);
-                juce::MidiBuffer midi;
-
-                for (int start = 0; start + blockSize <= length; start += blockSize)
-                {
-                    juce::AudioBuffer<float> view (audio.getArrayOfWritePointers(), audio.getNumChannels(), start, blockSize);
-                    processor.processBlock (view, midi);
-                }
+                kestrine::render::playThrough (processor, audio, length, blockSize);
             });
 
             processor.releaseResources();
