@@ -8,18 +8,9 @@ namespace kestrine::host
     {
         constexpr int latencyWaitMs = 2000;   // how long to wait for the VST3's latency report
 
-        // The Turtle property under which JUCE's LV2 client stores the plug-in's state block,
-        // as text in the framework's base-64 form.
-        const juce::String lv2StateProperty = juce::String ("<") + JucePlugin_LV2URI + ":StateString>";
-
         // The VST3 host's stored state: XML holding the component state in base 64.
         const juce::String vst3StateTag = "VST3PluginState";
         const juce::String vst3ComponentTag = "IComponent";
-
-        bool isVst3Bundle (const juce::File& bundle)
-        {
-            return bundle.hasFileExtension (".vst3");
-        }
 
         /** True when the folder holds an LV2 manifest that describes Kestrine with a binary: the
             plug-in itself, not a bundle of presets that names it as what they apply to. */
@@ -47,8 +38,7 @@ namespace kestrine::host
             {
                 const auto other = b.getChildFile (file.getFileName());
 
-                if (! other.existsAsFile() || file.getSize() != other.getSize()
-                    || ! file.hasIdenticalContentTo (other))
+                if (! file.hasIdenticalContentTo (other))
                     return false;
             }
 
@@ -119,12 +109,13 @@ namespace kestrine::host
         /** The extent of the Turtle string literal that follows the property, or nothing. */
         std::optional<juce::Range<int>> lv2StateLiteral (const juce::String& text)
         {
-            const auto property = text.indexOf (lv2StateProperty);
+            const auto name = lv2StateProperty();
+            const auto property = text.indexOf (name);
 
             if (property < 0)
                 return std::nullopt;
 
-            const auto open = text.indexOfChar (property + lv2StateProperty.length(), '"');
+            const auto open = text.indexOfChar (property + name.length(), '"');
 
             if (open < 0)
                 return std::nullopt;
@@ -173,7 +164,9 @@ namespace kestrine::host
             return nullptr;
         }
 
-        if (const auto named = formatFromExtension (bundle); named && *named != format)
+        const auto named = formatFromExtension (bundle);
+
+        if (named && *named != format)
         {
             error = cannotLoad + "it is " + (*named == PluginFormat::lv2 ? "an LV2" : "a VST3") + " bundle";
             return nullptr;
@@ -190,7 +183,7 @@ namespace kestrine::host
             return loadLv2 (bundle, sampleRate, blockSize, error);
         }
 
-        if (! isVst3Bundle (bundle))
+        if (named != PluginFormat::vst3)
         {
             error = cannotLoad + "it is not a .vst3 bundle";
             return nullptr;
@@ -226,11 +219,10 @@ namespace kestrine::host
 
     juce::MemoryBlock saveStateBlock (juce::AudioPluginInstance& plugin, PluginFormat format)
     {
-        juce::MemoryBlock hostState;
-        plugin.getStateInformation (hostState);
-
         if (format == PluginFormat::lv2)
         {
+            juce::MemoryBlock hostState;
+            plugin.getStateInformation (hostState);
             const auto text = textOf (hostState);
             juce::MemoryBlock block;
 
@@ -241,18 +233,31 @@ namespace kestrine::host
             return {};
         }
 
+        return stateBlockOfComponentState (componentState (plugin));
+    }
+
+    juce::MemoryBlock componentState (juce::AudioPluginInstance& plugin)
+    {
+        juce::MemoryBlock hostState;
+        plugin.getStateInformation (hostState);
+
         if (const auto xml = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), static_cast<int> (hostState.getSize())))
         {
             if (const auto* component = xml->getChildByName (vst3ComponentTag))
             {
-                juce::MemoryBlock componentState;
+                juce::MemoryBlock state;
 
-                if (componentState.fromBase64Encoding (component->getAllSubText()))
-                    return stateBlockOfComponentState (componentState);
+                if (state.fromBase64Encoding (component->getAllSubText()))
+                    return state;
             }
         }
 
         return {};
+    }
+
+    juce::String lv2StateProperty()
+    {
+        return juce::String ("<") + JucePlugin_LV2URI + ":StateString>";
     }
 
     juce::MemoryBlock stateBlockOfComponentState (const juce::MemoryBlock& componentState)

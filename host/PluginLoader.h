@@ -43,6 +43,15 @@ namespace kestrine::host
         text). Empty when none is found. Message thread only. */
     juce::MemoryBlock saveStateBlock (juce::AudioPluginInstance& plugin, PluginFormat format);
 
+    /** The whole component state that the VST3 host stores for the plug-in, decoded from its
+        base 64: what the component's getState wrote, the wrapper's trailer included. Empty
+        when the host's state holds none. Message thread only. */
+    juce::MemoryBlock componentState (juce::AudioPluginInstance& plugin);
+
+    /** The Turtle property, as it stands in Turtle text ("<URI:StateString>"), under which the
+        framework's LV2 client stores the plug-in's state block in base 64. */
+    juce::String lv2StateProperty();
+
     /** The plug-in's own state block at the start of a VST3 component state, which the VST3
         wrapper's getState writes with a trailer of its own after it; the whole state when no
         block is recognised there. */

@@ -465,6 +465,8 @@ TEST_F (RenderTool, FailuresGiveOneLineAndLeaveNoFileBehind)
         ASSERT_TRUE (writeFile (file ("surround.wav"), wav, juce::AudioBuffer<float> (6, 100), 24).wasOk());
     }
     file ("bad.state").replaceWithText ("<PARAMETERS/>");
+    const char emptyLengthState[] = "VC2!\0\0\0\0<PARAMETERS/>";   // the magic number, a length field of 0
+    file ("empty-length.state").replaceWithData (emptyLengthState, sizeof (emptyLengthState));
     const auto before = folderContents();
 
     const auto in = input.getFullPathName();
@@ -482,6 +484,7 @@ TEST_F (RenderTool, FailuresGiveOneLineAndLeaveNoFileBehind)
         { { in, out, "--bundle", input.getFullPathName() },                1, "no VST3 plug-in could be loaded" },
         { { in, out, "--state", file ("missing.state").getFullPathName() }, 1, "missing.state: no such file" },
         { { in, out, "--state", file ("bad.state").getFullPathName() },    1, "is not a Kestrine state block" },
+        { { in, out, "--state", file ("empty-length.state").getFullPathName() }, 1, "is not a Kestrine state block" },
         { { in, out, "--block-size", "0" },                                2, "--block-size" },
         { { in, out, "--wet" },                                            2, "unknown option --wet" },
     };

@@ -1,7 +1,8 @@
 #include "Demo.h"
 
 #include "EditorSnapshot.h"
-#include "PluginEditor.h"
+#include "ToolFiles.h"
+#include "PluginProcessor.h"
 
 #include <cmath>
 
@@ -84,20 +85,15 @@ namespace kestrine::render
 
             processor.prepareToPlay (sampleRate, pictureBlockSize);
 
-            // A picture: the editor asks the maker's site for nothing.
-            CompressorAudioProcessorEditor editor (processor, CompressorAudioProcessorEditor::VersionCheck::skip);
-            juce::MidiBuffer midi;
-
-            for (int start = 0; start + pictureBlockSize <= audio.getNumSamples(); start += pictureBlockSize)
+            // The editor is made without a version check: a picture asks the maker's site for nothing.
+            const auto image = renderEditor (processor, 1.0f, [&]
             {
-                juce::AudioBuffer<float> block (audio.getArrayOfWritePointers(), 2, start, pictureBlockSize);
-                processor.processBlock (block, midi);
-            }
-
-            juce::MessageManager::getInstance()->runDispatchLoopUntil (editorSettleMs);
+                playThrough (processor, audio, audio.getNumSamples(), pictureBlockSize);
+                juce::MessageManager::getInstance()->runDispatchLoopUntil (editorSettleMs);
+            });
 
             const auto file = outputFolder.getChildFile ("editor.png");
-            return writeEditorSnapshot (editor, file) ? file : juce::File();
+            return writePng (image, file) ? file : juce::File();
         }
 
         juce::String settingsText (const std::vector<ParameterSetting>& settings)
@@ -162,9 +158,7 @@ namespace kestrine::render
             }
 
             // Renderings of presets that are gone would mislead: the folder holds this run's only.
-            for (const auto& stale : folder.findChildFiles (juce::File::findFiles, false, "*.wav"))
-                if (! written.contains (stale.getFileName()))
-                    stale.deleteFile();
+            deleteFilesNotIn (folder, "*.wav", written);
 
             const auto sheetFile = summary.folder.getChildFile ("presets.png");
 

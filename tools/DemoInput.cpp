@@ -95,4 +95,16 @@ namespace kestrine::render
 
         return out;
     }
+
+    void playThrough (juce::AudioProcessor& processor, juce::AudioBuffer<float>& audio, int length, int blockSize)
+    {
+        juce::MidiBuffer midi;
+        const auto end = juce::jmin (length, audio.getNumSamples());
+
+        for (int start = 0; start + blockSize <= end; start += blockSize)
+        {
+            juce::AudioBuffer<float> block (audio.getArrayOfWritePointers(), audio.getNumChannels(), start, blockSize);
+            processor.processBlock (block, midi);
+        }
+    }
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <juce_audio_basics/juce_audio_basics.h>
+#include <juce_audio_processors/juce_audio_processors.h>
 
 namespace kestrine::render
 {
@@ -10,4 +10,9 @@ namespace kestrine::render
     /** The demo input: four strummed chords of plucked, band-limited sawtooth notes, stereo,
         48 kHz, about five seconds, peaking at 0.5. */
     juce::AudioBuffer<float> makeDemoInput();
+
+    /** Runs the first length samples of the audio through the processor, in place, in blocks
+        of blockSize samples; a last block shorter than that is left out. The processor must be
+        prepared for the block size. */
+    void playThrough (juce::AudioProcessor& processor, juce::AudioBuffer<float>& audio, int length, int blockSize);
 }

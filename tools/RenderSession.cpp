@@ -296,8 +296,9 @@ namespace kestrine::render
             }
         }
 
-        if (data.getSize() < state::overheadBytes
-            || juce::ByteOrder::littleEndianInt (data.getData()) != state::magicNumber)
+        // A block the plug-in reads no text from (too short, another magic number, a length
+        // field of zero or less) would be ignored: refuse it rather than report it loaded.
+        if (! state::extractText (data.getData(), size).has_value())
             return fail ("state file " + file.getFullPathName() + " is not a Kestrine state block");
 
         // The block goes to the plug-in the way a host restores a project.
@@ -446,39 +447,6 @@ namespace kestrine::render
     }
 
     //==============================================================================
-    juce::Result writeAtomically (const juce::File& target,
-                                  const std::function<juce::Result (std::unique_ptr<juce::FileOutputStream>)>& write)
-    {
-        const auto where = target.getFullPathName();
-
-        if (target.isDirectory())
-            return fail ("cannot write " + where + ": it is a folder");
-
-        if (target.getParentDirectory().existsAsFile())
-            return fail ("cannot write " + where + ": " + target.getParentDirectory().getFullPathName()
-                         + " is a file, not a folder");
-
-        if (! target.getParentDirectory().isDirectory())
-            return fail ("cannot write " + where + ": folder " + target.getParentDirectory().getFullPathName()
-                         + " does not exist");
-
-        const juce::TemporaryFile temporary (target, juce::TemporaryFile::useHiddenFile);
-        auto stream = std::make_unique<juce::FileOutputStream> (temporary.getFile());
-
-        if (stream->failedToOpen())
-            return fail ("cannot write " + where + ": " + stream->getStatus().getErrorMessage());
-
-        const auto written = write (std::move (stream));
-
-        if (written.failed())
-            return written;   // the temporary file goes with its owner
-
-        if (! temporary.overwriteTargetFileWithTemporary())
-            return fail ("cannot write " + where + ": could not replace it");
-
-        return juce::Result::ok();
-    }
-
     juce::Result readAudioFile (const juce::File& file, juce::AudioBuffer<float>& samples, double& sampleRate)
     {
         juce::String error;

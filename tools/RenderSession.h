@@ -2,6 +2,7 @@
 
 #include "ParameterTable.h"
 #include "RenderOptions.h"
+#include "ToolFiles.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
@@ -102,11 +103,6 @@ namespace kestrine::render
     /** Does what the options ask (render, --save-state, --list-parameters, --list-presets). On failure returns
         a one-line message and leaves no output file behind. */
     juce::Result run (const RenderOptions& options, RenderSummary& summary, const ProgressCallback& progress = {});
-
-    /** Writes a file through a hidden temporary file beside it and renames it over the target
-        only when write succeeds, so a failure never leaves a partial file. */
-    juce::Result writeAtomically (const juce::File& target,
-                                  const std::function<juce::Result (std::unique_ptr<juce::FileOutputStream>)>& write);
 
     /** Copies the audio file's samples into a buffer (for the demo picture and the tests). */
     juce::Result readAudioFile (const juce::File& file, juce::AudioBuffer<float>& samples, double& sampleRate);

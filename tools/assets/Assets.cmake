@@ -8,10 +8,12 @@ target_include_directories(kestrine_vstpreset PUBLIC "${CMAKE_CURRENT_LIST_DIR}"
 target_compile_features(kestrine_vstpreset PUBLIC cxx_std_17)
 target_link_libraries(kestrine_vstpreset PRIVATE kestrine_warning_flags)
 
-# Reading the preset texts, and the musical input the snapshot plays (the demo's chords).
+# Reading the preset texts, the musical input the snapshot plays (the demo's chords), and
+# writing the tools' files.
 add_library(kestrine_assets_core STATIC
     "${CMAKE_CURRENT_LIST_DIR}/FactoryPreset.cpp"
-    "${CMAKE_CURRENT_LIST_DIR}/../DemoInput.cpp")
+    "${CMAKE_CURRENT_LIST_DIR}/../DemoInput.cpp"
+    "${CMAKE_CURRENT_LIST_DIR}/../ToolFiles.cpp")
 target_include_directories(kestrine_assets_core PUBLIC "${CMAKE_CURRENT_LIST_DIR}" "${CMAKE_CURRENT_LIST_DIR}/..")
 target_link_libraries(kestrine_assets_core PUBLIC kestrine_shared kestrine_host kestrine_vstpreset PRIVATE kestrine_warning_flags)
 

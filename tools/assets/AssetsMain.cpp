@@ -17,6 +17,7 @@
 #include "PluginLoader.h"
 #include "PluginProcessor.h"
 #include "StateBlock.h"
+#include "ToolFiles.h"
 #include "VstPresetFile.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
@@ -72,27 +73,21 @@ namespace
                            file (values["--lv2-presets"]), file (values["--snapshots"]), values["--snapshot-preset"] };
     }
 
-    juce::Result writeAtomically (const juce::File& target, const void* data, size_t size)
+    /** Writes the bytes into the file, creating its folder if needed, through a temporary file
+        that replaces the target only once it is complete. */
+    juce::Result writeBytes (const juce::File& target, const void* data, size_t size)
     {
         if (const auto created = target.getParentDirectory().createDirectory(); created.failed())
             return juce::Result::fail ("cannot create " + target.getParentDirectory().getFullPathName() + ": " + created.getErrorMessage());
 
-        const juce::TemporaryFile temporary (target, juce::TemporaryFile::useHiddenFile);
-
+        return kestrine::render::writeAtomically (target, [&] (std::unique_ptr<juce::FileOutputStream> stream)
         {
-            juce::FileOutputStream stream (temporary.getFile());
+            const auto wrote = stream->write (data, size);
+            stream->flush();
 
-            if (! stream.openedOk() || ! stream.write (data, size))
-                return juce::Result::fail ("cannot write " + target.getFullPathName());
-
-            stream.flush();
-
-            if (stream.getStatus().failed())
-                return juce::Result::fail ("cannot write " + target.getFullPathName());
-        }
-
-        return temporary.overwriteTargetFileWithTemporary() ? juce::Result::ok()
-                                                             : juce::Result::fail ("cannot replace " + target.getFullPathName());
+            return wrote && stream->getStatus().wasOk() ? juce::Result::ok()
+                                                        : juce::Result::fail ("cannot write " + target.getFullPathName());
+        });
     }
 
     /** Restores each preset's text into the processor and checks that every parameter took the
@@ -154,13 +149,9 @@ namespace
                     return juce::Result::fail (preset.name + ": the bundle did not take parameter " + juce::String (i + 1) + " from the preset");
             }
 
-            juce::MemoryBlock saved;
-            plugin->getStateInformation (saved);
-            const auto xml = juce::AudioProcessor::getXmlFromBinary (saved.getData(), static_cast<int> (saved.getSize()));
-            const auto* component = xml != nullptr ? xml->getChildByName ("IComponent") : nullptr;
+            state = kestrine::host::componentState (*plugin);
 
-            if (component == nullptr || ! state.fromBase64Encoding (component->getAllSubText())
-                || ! kestrine::state::extractText (state.getData(), static_cast<int> (state.getSize())).has_value())
+            if (! kestrine::state::extractText (state.getData(), static_cast<int> (state.getSize())).has_value())
                 return juce::Result::fail (preset.name + ": the bundle's component wrote no state block");
 
             return juce::Result::ok();
@@ -204,16 +195,14 @@ namespace
 
             const auto target = folder.getChildFile (preset.name + presetSuffix);
 
-            if (const auto r = writeAtomically (target, bytes->data(), bytes->size()); r.failed())
+            if (const auto r = writeBytes (target, bytes->data(), bytes->size()); r.failed())
                 return r;
 
             written.add (target.getFileName());
         }
 
         // A preset whose text has gone leaves no file behind.
-        for (const auto& stale : folder.findChildFiles (juce::File::findFiles, false, "*" + presetSuffix))
-            if (! written.contains (stale.getFileName()))
-                stale.deleteFile();
+        kestrine::render::deleteFilesNotIn (folder, "*" + presetSuffix, written);
 
         return juce::Result::ok();
     }
@@ -244,7 +233,7 @@ namespace
 
     juce::Result writeText (const juce::File& target, const juce::String& text)
     {
-        return writeAtomically (target, text.toRawUTF8(), text.getNumBytesAsUTF8());
+        return writeBytes (target, text.toRawUTF8(), text.getNumBytesAsUTF8());
     }
 
     /** The presets as an LV2 bundle of their own: a manifest that names each preset and the
@@ -255,7 +244,7 @@ namespace
     juce::Result writeLv2Presets (const std::vector<FactoryPreset>& presets, const juce::File& bundle)
     {
         const juce::String pluginUri { JucePlugin_LV2URI };
-        const auto stateProperty = "<" + pluginUri + ":StateString>";
+        const auto stateProperty = kestrine::host::lv2StateProperty();
         const juce::String prefixes = "@prefix lv2:   <http://lv2plug.in/ns/lv2core#> .\n"
                                       "@prefix pset:  <http://lv2plug.in/ns/ext/presets#> .\n"
                                       "@prefix rdf:   <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
@@ -312,14 +301,13 @@ namespace
             return r;
 
         // A preset whose text has gone leaves no file behind.
-        for (const auto& stale : bundle.findChildFiles (juce::File::findFiles, false, "*.ttl"))
-            if (! written.contains (stale.getFileName()))
-                stale.deleteFile();
+        kestrine::render::deleteFilesNotIn (bundle, "*.ttl", written);
 
         return juce::Result::ok();
     }
 
-    /** The snapshot's file name prefix: the component's class ID, as hosts look it up. */
+    /** Writes the bundle's snapshots, at 1x and 2x: the editor after the start of the demo
+        input ran through the processor with the named preset. */
     juce::Result writeSnapshots (const std::vector<FactoryPreset>& presets, const juce::String& presetName, const juce::File& folder)
     {
         const auto found = std::find_if (presets.begin(), presets.end(), [&] (const FactoryPreset& p) { return p.name == presetName; });
@@ -342,16 +330,12 @@ namespace
             const auto image = kestrine::renderEditor (processor, scale, [&]
             {
                 juce::AudioBuffer<float> audio (input);
-                juce::MidiBuffer midi;
-
-                for (int start = 0; start + blockSize <= length; start += blockSize)
-                {
-                    juce::AudioBuffer<float> view (audio.getArrayOfWritePointers(), audio.getNumChannels(), start, blockSize);
-                    processor.processBlock (view, midi);
-                }
+                kestrine::render::playThrough (processor, audio, length, blockSize);
             });
 
             processor.releaseResources();
+
+            // The file name's prefix is the component's class ID, as hosts look it up.
             const auto file = folder.getChildFile (kestrine::assets::componentClassId() + "_snapshot" + suffix + ".png");
 
             if (! kestrine::writePng (image, file))
