@@ -7,6 +7,7 @@
 #include "PluginLoader.h"
 #include "PluginProcessor.h"
 #include "StateBlock.h"
+#include "TestHelpers.h"
 
 #include <juce_audio_devices/juce_audio_devices.h>
 
@@ -30,29 +31,13 @@ namespace
     juce::File vst3Bundle()  { return juce::File (KESTRINE_BUNDLE_PATH); }
     juce::File bundleOf (PluginFormat format) { return format == PluginFormat::lv2 ? lv2Bundle() : vst3Bundle(); }
 
-    struct CommandRun
+    /** Runs a command; the limit only keeps a broken tool from hanging the suite. */
+    kestrine::test::CommandRun run (const juce::StringArray& command, juce::uint32 limitMs = 120000)
     {
-        int exitCode = -1;
-        juce::String output;   // stdout and stderr together
-    };
+        auto result = kestrine::test::runCommand (command, limitMs);
 
-    /** Runs a command and collects its output. The limit only keeps a broken tool from
-        hanging the suite. */
-    CommandRun run (const juce::StringArray& command, juce::uint32 limitMs = 120000)
-    {
-        juce::ChildProcess process;
-        CommandRun result;
-
-        if (! process.start (command, juce::ChildProcess::wantStdOut | juce::ChildProcess::wantStdErr))
-        {
-            result.output = "cannot start " + command[0] + " (scripts/test.sh installs the tools the tests use)";
-            return result;
-        }
-
-        result.output = process.readAllProcessOutput();
-
-        if (process.waitForProcessToFinish (static_cast<int> (limitMs)))
-            result.exitCode = static_cast<int> (process.getExitCode());
+        if (! result.started)
+            result.output += " (scripts/test.sh installs the tools the tests use)";
 
         return result;
     }

@@ -5,6 +5,7 @@
 #include "ParameterTable.h"
 #include "RenderOptions.h"
 #include "RenderSession.h"
+#include "TestHelpers.h"
 #include "VstPresetFile.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
@@ -55,29 +56,13 @@ namespace
         return juce::File (KESTRINE_RENDER_PATH);
     }
 
-    struct ToolRun
-    {
-        int exitCode = -1;
-        juce::String output;   // stdout and stderr together
-    };
-
-    ToolRun runTool (const juce::StringArray& arguments)
+    /** Runs the built tool with the arguments; the limit only keeps a broken tool from
+        hanging the suite. */
+    kestrine::test::CommandRun runTool (const juce::StringArray& arguments)
     {
         juce::StringArray command { renderTool().getFullPathName() };
         command.addArray (arguments);
-
-        juce::ChildProcess process;
-        ToolRun run;
-
-        if (! process.start (command, juce::ChildProcess::wantStdOut | juce::ChildProcess::wantStdErr))
-            return run;
-
-        run.output = process.readAllProcessOutput();
-
-        if (process.waitForProcessToFinish (60000))
-            run.exitCode = static_cast<int> (process.getExitCode());
-
-        return run;
+        return kestrine::test::runCommand (command, 60000);
     }
 
     /** A decaying two-tone signal with a little noise, different on each channel: every
