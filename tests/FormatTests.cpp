@@ -2,7 +2,7 @@
 // read them, the LV2 as JUCE's LV2 hosting sees it, the factory presets' LV2 bundle, the same
 // samples and state through the VST3 and the LV2, repeated loading, and the application's window.
 
-#include "FactoryPreset.h"
+#include "FactoryPresetTexts.h"
 #include "PluginHost.h"
 #include "PluginLoader.h"
 #include "PluginProcessor.h"
@@ -387,7 +387,7 @@ TEST (LV2Host, StateRestoredBeforeTheFirstBlockAppliesAtOnce)
 TEST (LV2Presets, TheBundlePassesTheLV2ValidatorAndLilvListsEveryPreset)
 {
     std::vector<kestrine::assets::FactoryPreset> presets;
-    ASSERT_TRUE (kestrine::assets::readFactoryPresets (juce::File (KESTRINE_SOURCE_DIR).getChildFile ("presets"), presets).wasOk());
+    ASSERT_TRUE (kestrine::test::readFactoryPresetTexts (presets).wasOk());
 
     // Validated together with the plug-in's own files, which define what the presets apply to.
     juce::StringArray command { "lv2_validate" };
@@ -417,7 +417,7 @@ TEST (LV2Presets, TheBundlePassesTheLV2ValidatorAndLilvListsEveryPreset)
 TEST (LV2Presets, AHostRestoringEachPresetGetsEveryParameterOfIt)
 {
     std::vector<kestrine::assets::FactoryPreset> presets;
-    ASSERT_TRUE (kestrine::assets::readFactoryPresets (juce::File (KESTRINE_SOURCE_DIR).getChildFile ("presets"), presets).wasOk());
+    ASSERT_TRUE (kestrine::test::readFactoryPresetTexts (presets).wasOk());
     ASSERT_FALSE (presets.empty());
 
     auto plugin = load (PluginFormat::lv2);

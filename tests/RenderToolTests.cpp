@@ -1,7 +1,7 @@
 #include "PluginHost.h"
 
 #include "Demo.h"
-#include "FactoryPreset.h"
+#include "FactoryPresetTexts.h"
 #include "ParameterTable.h"
 #include "RenderOptions.h"
 #include "RenderSession.h"
@@ -541,18 +541,11 @@ TEST_F (RenderTool, DryWetZeroFromAStateGivesTheUndelayedInput)
 namespace
 {
     const juce::File factoryFolder { KESTRINE_FACTORY_PRESETS };
-
-    std::vector<kestrine::assets::FactoryPreset> presetTexts()
-    {
-        std::vector<kestrine::assets::FactoryPreset> presets;
-        EXPECT_TRUE (kestrine::assets::readFactoryPresets (juce::File (KESTRINE_SOURCE_DIR).getChildFile ("presets"), presets).wasOk());
-        return presets;
-    }
 }
 
 TEST (RenderPresets, FindsAFactoryPresetByNameOrAnyFileAndListsThem)
 {
-    const auto texts = presetTexts();
+    const auto texts = kestrine::test::factoryPresetTexts();
     const auto listed = listPresets (factoryFolder);
     ASSERT_EQ (listed.size(), texts.size());
 
@@ -664,7 +657,7 @@ TEST_F (RenderTool, PresetFilesOfAnotherPluginTruncatedOrBrokenAreRefusedAndChan
 
 TEST_F (RenderTool, APresetAppliesBeforeTheSettings)
 {
-    const auto texts = presetTexts();
+    const auto texts = kestrine::test::factoryPresetTexts();
     const auto fuzz = std::find_if (texts.begin(), texts.end(), [] (const auto& p) { return p.name == "Broken Fuzz"; });
     ASSERT_NE (fuzz, texts.end());
 
@@ -687,7 +680,7 @@ TEST_F (RenderTool, APresetAppliesBeforeTheSettings)
 // after --state and before --set, through the VST3 and the LV2 alike, by name or by file.
 TEST_F (RenderTool, PresetOptionsListAndApplyThroughEitherFormat)
 {
-    const auto texts = presetTexts();
+    const auto texts = kestrine::test::factoryPresetTexts();
     const auto listing = runTool ({ "--list-presets" });
     ASSERT_EQ (listing.exitCode, 0) << listing.output;
     juce::StringArray expectedLines;
@@ -781,7 +774,7 @@ TEST_F (RenderTool, DemoWritesItsInputOutputAndPicture)
     // wet changes the sound plainly, one at full dry would give the input back.
     juce::StringArray expected, renderings;
 
-    for (const auto& preset : presetTexts())
+    for (const auto& preset : kestrine::test::factoryPresetTexts())
     {
         expected.add (preset.name + ".wav");
         const auto rendered = read (demo.getChildFile ("presets").getChildFile (preset.name + ".wav"));
