@@ -6,7 +6,7 @@
 #include "PluginHost.h"
 #include "PluginLoader.h"
 #include "PluginProcessor.h"
-#include "StateBlock.h"
+#include "StateBlockBuilders.h"
 #include "TestHelpers.h"
 
 #include <juce_audio_devices/juce_audio_devices.h>
@@ -132,17 +132,6 @@ namespace
                                       .getNonexistentChildFile ("kestrine-format-test", "");
     };
 
-    /** A block around the text: magic number, the length field (the text's length unless
-        given), the text and the zero. */
-    juce::MemoryBlock blockOf (const std::string& text, std::optional<std::int32_t> length = std::nullopt)
-    {
-        const auto n = length.value_or (static_cast<std::int32_t> (text.size()));
-        const auto header = kestrine::state::encodeHeader (static_cast<std::uint32_t> (n));
-        juce::MemoryBlock block (header.data(), header.size());
-        block.append (text.data(), text.size());
-        block.append ("", 1);
-        return block;
-    }
 }
 
 //==============================================================================
@@ -305,10 +294,10 @@ TEST (LV2Host, StateHoldsTheVst3sBlockAndIgnoresHostileOnes)
     const std::vector<std::pair<const char*, juce::MemoryBlock>> hostile {
         { "shorter than a header", juce::MemoryBlock ("VC2!", 4) },
         { "no magic number", juce::MemoryBlock (text.data(), text.size()) },
-        { "length zero", blockOf (text, 0) },
-        { "length negative", blockOf (text, -5) },
-        { "not well-formed", blockOf ("<?xml version=\"1.0\"?> <PARAMETERS><PARAM id=") },
-        { "other root", blockOf ("<?xml version=\"1.0\"?> <OTHER/>") },
+        { "length zero", kestrine::test::memoryBlockOf (kestrine::test::blockOf (text, 0)) },
+        { "length negative", kestrine::test::memoryBlockOf (kestrine::test::blockOf (text, -5)) },
+        { "not well-formed", kestrine::test::memoryBlockOf (kestrine::test::blockOf ("<?xml version=\"1.0\"?> <PARAMETERS><PARAM id=")) },
+        { "other root", kestrine::test::memoryBlockOf (kestrine::test::blockOf ("<?xml version=\"1.0\"?> <OTHER/>")) },
     };
 
     for (const auto format : { PluginFormat::vst3, PluginFormat::lv2 })
