@@ -122,15 +122,6 @@ namespace
         }
     }
 
-    /** A fresh folder in the temporary folder, removed with everything in it. */
-    struct ScratchFolder
-    {
-        ScratchFolder()  { folder.createDirectory(); }
-        ~ScratchFolder() { folder.deleteRecursively(); }
-
-        const juce::File folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
-                                      .getNonexistentChildFile ("kestrine-format-test", "");
-    };
 
 }
 
@@ -179,7 +170,7 @@ TEST (LV2Bundle, LilvToolsListTheFullUriAndReadTheBundle)
 // identical copy. A folder without a Kestrine manifest, or of the other format, is refused.
 TEST (LV2Host, LoaderRefusesABundleThatAnotherKestrineWouldShadow)
 {
-    const ScratchFolder scratch;
+    const kestrine::test::ScratchFolder scratch ("kestrine-format-test");
     const auto& folder = scratch.folder;
     const auto bundle = folder.getChildFile ("Kestrine.lv2");
     const auto copy = folder.getChildFile ("Copy.lv2");

@@ -92,13 +92,12 @@ namespace
     /** The text read from a file named "Test Preset.xml". */
     PresetFromText presetFrom (const juce::String& text)
     {
-        const auto folder = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("kestrine-preset-test", "");
-        const auto file = folder.getChildFile ("Test Preset.xml");
-        EXPECT_TRUE (folder.createDirectory().wasOk() && file.replaceWithText (text));
+        const ScratchFolder scratch ("kestrine-preset-test");
+        const auto file = scratch.folder.getChildFile ("Test Preset.xml");
+        EXPECT_TRUE (scratch.created.wasOk() && file.replaceWithText (text));
 
         PresetFromText result;
         result.read = kestrine::assets::readFactoryPreset (file, result.preset);
-        folder.deleteRecursively();
         return result;
     }
 }

@@ -125,13 +125,7 @@ namespace
     protected:
         void SetUp() override
         {
-            folder = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("kestrine-render-test", "");
-            ASSERT_TRUE (folder.createDirectory());
-        }
-
-        void TearDown() override
-        {
-            folder.deleteRecursively();
+            ASSERT_TRUE (scratch.created.wasOk()) << scratch.created.getErrorMessage();
         }
 
         juce::File file (const char* name) const { return folder.getChildFile (name); }
@@ -156,7 +150,8 @@ namespace
             return samples;
         }
 
-        juce::File folder;
+        const kestrine::test::ScratchFolder scratch { "kestrine-render-test" };
+        const juce::File& folder = scratch.folder;
     };
 }
 

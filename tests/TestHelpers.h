@@ -59,4 +59,22 @@ namespace kestrine::test
 
         return result;
     }
+
+    /** A fresh folder in the temporary folder, removed with everything in it. */
+    struct ScratchFolder
+    {
+        explicit ScratchFolder (const juce::String& name = "kestrine-test")
+            : folder (juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile (name, "")),
+              created (folder.createDirectory())
+        {
+        }
+
+        ~ScratchFolder() { folder.deleteRecursively(); }
+
+        ScratchFolder (const ScratchFolder&) = delete;
+        ScratchFolder& operator= (const ScratchFolder&) = delete;
+
+        const juce::File folder;
+        const juce::Result created;
+    };
 }
