@@ -6,6 +6,7 @@
 #include <juce_core/juce_core.h>
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,12 +22,9 @@ namespace kestrine::test
     {
         const auto n = static_cast<std::uint32_t> (length.value_or (static_cast<std::int32_t> (text.size())));
         const auto header = kestrine::state::encodeHeader (n);
-        Bytes block (header.begin(), header.end());
-        block.insert (block.end(), text.begin(), text.end());
-
-        if (terminated)
-            block.push_back (0);
-
+        Bytes block (header.size() + text.size() + (terminated ? 1u : 0u), 0);   // the zero comes with it
+        std::memcpy (block.data(), header.data(), header.size());
+        std::memcpy (block.data() + header.size(), text.data(), text.size());
         return block;
     }
 
