@@ -1,7 +1,7 @@
 #include "MirrorChecks.h"
 #include "PluginEditor.h"
 #include "PluginProcessor.h"
-#include "StateBlock.h"
+#include "StateBlockBuilders.h"
 #include "TestHelpers.h"
 
 #include <gtest/gtest.h>
@@ -90,16 +90,6 @@ TEST (Concurrency, TimerUpdatesAndProcessingRunTogether)
 //==============================================================================
 namespace
 {
-    /** A saved-state block around the given text: magic number, length, text, zero byte. */
-    std::vector<char> stateBlock (const std::string& text)
-    {
-        const auto header = kestrine::state::encodeHeader (static_cast<std::uint32_t> (text.size()));
-        std::vector<char> block (header.size() + text.size() + 1, 0);
-        std::memcpy (block.data(), header.data(), header.size());
-        std::memcpy (block.data() + header.size(), text.data(), text.size());
-        return block;
-    }
-
     float parameterValue (CompressorAudioProcessor& processor, const char* id)
     {
         return processor.parameters.getRawParameterValue (id)->load();
@@ -197,11 +187,11 @@ TEST (Concurrency, AutomationDuringARestoreIsKeptUnlessTheBlockNamesTheParameter
         HostRecord host;
         processor.addListener (&host);
 
-        std::string entries = "<PARAM id=\"amplitude1\" value=\"0.25\"/>";
+        std::string entries = kestrine::test::entry ("amplitude1", "0.25");
         if (c.named)
-            entries += std::string ("<PARAM id=\"") + c.id + "\" value=\"" + juce::String (c.expected).toStdString() + "\"/>";
+            entries += kestrine::test::entry (c.id, juce::String (c.expected).toStdString());
 
-        const auto block = stateBlock ("<?xml version=\"1.0\" encoding=\"UTF-8\"?> <PARAMETERS>" + entries + "</PARAMETERS>");
+        const auto block = kestrine::test::blockOf (kestrine::test::documentWith (entries));
 
         bool injected = false;
         processor.testHooks.beforeStateReplace = [&]
@@ -247,7 +237,7 @@ namespace
     }
 
     /** A state block naming a random half of the parameters with random values in range. */
-    std::vector<char> randomStateBlock (CompressorAudioProcessor& processor, Random& random)
+    kestrine::test::Bytes randomStateBlock (CompressorAudioProcessor& processor, Random& random)
     {
         std::string entries;
 
@@ -255,10 +245,10 @@ namespace
             if (random.below (2) == 0)
             {
                 const float value = processor.parameters.getParameterRange (id).convertFrom0to1 (random.unit());
-                entries += std::string ("<PARAM id=\"") + id + "\" value=\"" + juce::String (value).toStdString() + "\"/>";
+                entries += kestrine::test::entry (id, juce::String (value).toStdString());
             }
 
-        return stateBlock ("<?xml version=\"1.0\" encoding=\"UTF-8\"?> <PARAMETERS>" + entries + "</PARAMETERS>");
+        return kestrine::test::blockOf (kestrine::test::documentWith (entries));
     }
 }
 

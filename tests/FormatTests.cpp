@@ -2,11 +2,12 @@
 // read them, the LV2 as JUCE's LV2 hosting sees it, the factory presets' LV2 bundle, the same
 // samples and state through the VST3 and the LV2, repeated loading, and the application's window.
 
-#include "FactoryPreset.h"
+#include "FactoryPresetTexts.h"
 #include "PluginHost.h"
 #include "PluginLoader.h"
 #include "PluginProcessor.h"
-#include "StateBlock.h"
+#include "StateBlockBuilders.h"
+#include "TestHelpers.h"
 
 #include <juce_audio_devices/juce_audio_devices.h>
 
@@ -30,29 +31,13 @@ namespace
     juce::File vst3Bundle()  { return juce::File (KESTRINE_BUNDLE_PATH); }
     juce::File bundleOf (PluginFormat format) { return format == PluginFormat::lv2 ? lv2Bundle() : vst3Bundle(); }
 
-    struct CommandRun
+    /** Runs a command; the limit only keeps a broken tool from hanging the suite. */
+    kestrine::test::CommandRun run (const juce::StringArray& command, juce::uint32 limitMs = 120000)
     {
-        int exitCode = -1;
-        juce::String output;   // stdout and stderr together
-    };
+        auto result = kestrine::test::runCommand (command, limitMs);
 
-    /** Runs a command and collects its output. The limit only keeps a broken tool from
-        hanging the suite. */
-    CommandRun run (const juce::StringArray& command, juce::uint32 limitMs = 120000)
-    {
-        juce::ChildProcess process;
-        CommandRun result;
-
-        if (! process.start (command, juce::ChildProcess::wantStdOut | juce::ChildProcess::wantStdErr))
-        {
-            result.output = "cannot start " + command[0] + " (scripts/test.sh installs the tools the tests use)";
-            return result;
-        }
-
-        result.output = process.readAllProcessOutput();
-
-        if (process.waitForProcessToFinish (static_cast<int> (limitMs)))
-            result.exitCode = static_cast<int> (process.getExitCode());
+        if (! result.started)
+            result.output += " (scripts/test.sh installs the tools the tests use)";
 
         return result;
     }
@@ -137,27 +122,7 @@ namespace
         }
     }
 
-    /** A fresh folder in the temporary folder, removed with everything in it. */
-    struct ScratchFolder
-    {
-        ScratchFolder()  { folder.createDirectory(); }
-        ~ScratchFolder() { folder.deleteRecursively(); }
 
-        const juce::File folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
-                                      .getNonexistentChildFile ("kestrine-format-test", "");
-    };
-
-    /** A block around the text: magic number, the length field (the text's length unless
-        given), the text and the zero. */
-    juce::MemoryBlock blockOf (const std::string& text, std::optional<std::int32_t> length = std::nullopt)
-    {
-        const auto n = length.value_or (static_cast<std::int32_t> (text.size()));
-        const auto header = kestrine::state::encodeHeader (static_cast<std::uint32_t> (n));
-        juce::MemoryBlock block (header.data(), header.size());
-        block.append (text.data(), text.size());
-        block.append ("", 1);
-        return block;
-    }
 }
 
 //==============================================================================
@@ -205,7 +170,7 @@ TEST (LV2Bundle, LilvToolsListTheFullUriAndReadTheBundle)
 // identical copy. A folder without a Kestrine manifest, or of the other format, is refused.
 TEST (LV2Host, LoaderRefusesABundleThatAnotherKestrineWouldShadow)
 {
-    const ScratchFolder scratch;
+    const kestrine::test::ScratchFolder scratch ("kestrine-format-test");
     const auto& folder = scratch.folder;
     const auto bundle = folder.getChildFile ("Kestrine.lv2");
     const auto copy = folder.getChildFile ("Copy.lv2");
@@ -320,10 +285,10 @@ TEST (LV2Host, StateHoldsTheVst3sBlockAndIgnoresHostileOnes)
     const std::vector<std::pair<const char*, juce::MemoryBlock>> hostile {
         { "shorter than a header", juce::MemoryBlock ("VC2!", 4) },
         { "no magic number", juce::MemoryBlock (text.data(), text.size()) },
-        { "length zero", blockOf (text, 0) },
-        { "length negative", blockOf (text, -5) },
-        { "not well-formed", blockOf ("<?xml version=\"1.0\"?> <PARAMETERS><PARAM id=") },
-        { "other root", blockOf ("<?xml version=\"1.0\"?> <OTHER/>") },
+        { "length zero", kestrine::test::memoryBlockOf (kestrine::test::blockOf (text, 0)) },
+        { "length negative", kestrine::test::memoryBlockOf (kestrine::test::blockOf (text, -5)) },
+        { "not well-formed", kestrine::test::memoryBlockOf (kestrine::test::blockOf ("<?xml version=\"1.0\"?> <PARAMETERS><PARAM id=")) },
+        { "other root", kestrine::test::memoryBlockOf (kestrine::test::blockOf ("<?xml version=\"1.0\"?> <OTHER/>")) },
     };
 
     for (const auto format : { PluginFormat::vst3, PluginFormat::lv2 })
@@ -402,7 +367,7 @@ TEST (LV2Host, StateRestoredBeforeTheFirstBlockAppliesAtOnce)
 TEST (LV2Presets, TheBundlePassesTheLV2ValidatorAndLilvListsEveryPreset)
 {
     std::vector<kestrine::assets::FactoryPreset> presets;
-    ASSERT_TRUE (kestrine::assets::readFactoryPresets (juce::File (KESTRINE_SOURCE_DIR).getChildFile ("presets"), presets).wasOk());
+    ASSERT_TRUE (kestrine::test::readFactoryPresetTexts (presets).wasOk());
 
     // Validated together with the plug-in's own files, which define what the presets apply to.
     juce::StringArray command { "lv2_validate" };
@@ -432,7 +397,7 @@ TEST (LV2Presets, TheBundlePassesTheLV2ValidatorAndLilvListsEveryPreset)
 TEST (LV2Presets, AHostRestoringEachPresetGetsEveryParameterOfIt)
 {
     std::vector<kestrine::assets::FactoryPreset> presets;
-    ASSERT_TRUE (kestrine::assets::readFactoryPresets (juce::File (KESTRINE_SOURCE_DIR).getChildFile ("presets"), presets).wasOk());
+    ASSERT_TRUE (kestrine::test::readFactoryPresetTexts (presets).wasOk());
     ASSERT_FALSE (presets.empty());
 
     auto plugin = load (PluginFormat::lv2);

@@ -1,7 +1,7 @@
 // The factory presets: their texts, the .vstpreset files the build makes from them (restored by
 // a host through the bundle's own component), and the snapshots the build draws into the bundle.
 #include "EditorSnapshot.h"
-#include "FactoryPreset.h"
+#include "FactoryPresetTexts.h"
 #include "PluginEditor.h"
 #include "TestHelpers.h"
 #include "Vst3Module.h"
@@ -20,17 +20,8 @@ namespace
     const juce::String componentClassId { "ABCDEF019182FAEB4D52564E4B535452" };
     constexpr Vst::ParamID bypassId = 1652125811;
 
-    juce::File presetTexts()      { return juce::File (KESTRINE_SOURCE_DIR).getChildFile ("presets"); }
     juce::File factoryPresets()   { return juce::File (KESTRINE_FACTORY_PRESETS); }
     juce::File snapshots()        { return juce::File (KESTRINE_BUNDLE_PATH).getChildFile ("Contents/Resources/Snapshots"); }
-
-    std::vector<FactoryPreset> readTexts()
-    {
-        std::vector<FactoryPreset> presets;
-        const auto read = kestrine::assets::readFactoryPresets (presetTexts(), presets);
-        EXPECT_TRUE (read.wasOk()) << read.getErrorMessage();
-        return presets;
-    }
 
     void restore (CompressorAudioProcessor& processor, const FactoryPreset& preset)
     {
@@ -101,13 +92,12 @@ namespace
     /** The text read from a file named "Test Preset.xml". */
     PresetFromText presetFrom (const juce::String& text)
     {
-        const auto folder = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("kestrine-preset-test", "");
-        const auto file = folder.getChildFile ("Test Preset.xml");
-        EXPECT_TRUE (folder.createDirectory().wasOk() && file.replaceWithText (text));
+        const ScratchFolder scratch ("kestrine-preset-test");
+        const auto file = scratch.folder.getChildFile ("Test Preset.xml");
+        EXPECT_TRUE (scratch.created.wasOk() && file.replaceWithText (text));
 
         PresetFromText result;
         result.read = kestrine::assets::readFactoryPreset (file, result.preset);
-        folder.deleteRecursively();
         return result;
     }
 }
@@ -166,7 +156,7 @@ TEST (FactoryPresets, ReadAndCheckRefuseTextsThePluginWouldNotTakeAsWritten)
 
 TEST (FactoryPresets, DifferFromEachOtherAndFromTheDefaults)
 {
-    const auto presets = readTexts();
+    const auto presets = factoryPresetTexts();
     CompressorAudioProcessor fresh;
     const auto defaults = valuesOf (fresh);
 
@@ -183,7 +173,7 @@ TEST (FactoryPresets, OpeningTheEditorChangesNoValueOfAPreset)
 {
     // The editor pushes overlapping bumps apart as soon as it paints, which would change a
     // preset the moment a user looks at it. The last case shows that this is seen here.
-    auto presets = readTexts();
+    auto presets = factoryPresetTexts();
     presets.push_back (presetFrom (withValue ("frequency2", "199")).preset);
 
     for (const auto& preset : presets)
@@ -214,7 +204,7 @@ TEST (Vst3Presets, EachTextHasItsFileNamedAndCategorised)
 
     juce::StringArray expected;
 
-    for (const auto& preset : readTexts())
+    for (const auto& preset : factoryPresetTexts())
     {
         expected.add (preset.name + ".vstpreset");
 
@@ -249,7 +239,7 @@ TEST (Vst3Presets, EachTextHasItsFileNamedAndCategorised)
 
 TEST (Vst3Presets, AHostHandingCompToTheBundleGetsEveryParameterOfThePreset)
 {
-    const auto presets = readTexts();
+    const auto presets = factoryPresetTexts();
     ASSERT_FALSE (presets.empty());
     const CompressorAudioProcessor reference;   // for the normalised form of a plain value
 
@@ -317,7 +307,7 @@ TEST (Snapshots, TheBundleShowsTheEditorWithACapturedCycleAt1xAnd2x)
 
     // The same editor with the same preset, drawn before any audio ran: the header (theme,
     // title, selector) is the same, the display is not, since the snapshot shows a cycle.
-    const auto presets = readTexts();
+    const auto presets = factoryPresetTexts();
     const auto shown = std::find_if (presets.begin(), presets.end(), [] (const FactoryPreset& p) { return p.name == KESTRINE_SNAPSHOT_PRESET; });
     ASSERT_NE (shown, presets.end());
 

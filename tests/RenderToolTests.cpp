@@ -1,10 +1,11 @@
 #include "PluginHost.h"
 
 #include "Demo.h"
-#include "FactoryPreset.h"
+#include "FactoryPresetTexts.h"
 #include "ParameterTable.h"
 #include "RenderOptions.h"
 #include "RenderSession.h"
+#include "TestHelpers.h"
 #include "VstPresetFile.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
@@ -55,29 +56,13 @@ namespace
         return juce::File (KESTRINE_RENDER_PATH);
     }
 
-    struct ToolRun
-    {
-        int exitCode = -1;
-        juce::String output;   // stdout and stderr together
-    };
-
-    ToolRun runTool (const juce::StringArray& arguments)
+    /** Runs the built tool with the arguments; the limit only keeps a broken tool from
+        hanging the suite. */
+    kestrine::test::CommandRun runTool (const juce::StringArray& arguments)
     {
         juce::StringArray command { renderTool().getFullPathName() };
         command.addArray (arguments);
-
-        juce::ChildProcess process;
-        ToolRun run;
-
-        if (! process.start (command, juce::ChildProcess::wantStdOut | juce::ChildProcess::wantStdErr))
-            return run;
-
-        run.output = process.readAllProcessOutput();
-
-        if (process.waitForProcessToFinish (60000))
-            run.exitCode = static_cast<int> (process.getExitCode());
-
-        return run;
+        return kestrine::test::runCommand (command, 60000);
     }
 
     /** A decaying two-tone signal with a little noise, different on each channel: every
@@ -140,13 +125,7 @@ namespace
     protected:
         void SetUp() override
         {
-            folder = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("kestrine-render-test", "");
-            ASSERT_TRUE (folder.createDirectory());
-        }
-
-        void TearDown() override
-        {
-            folder.deleteRecursively();
+            ASSERT_TRUE (scratch.created.wasOk()) << scratch.created.getErrorMessage();
         }
 
         juce::File file (const char* name) const { return folder.getChildFile (name); }
@@ -171,7 +150,8 @@ namespace
             return samples;
         }
 
-        juce::File folder;
+        const kestrine::test::ScratchFolder scratch { "kestrine-render-test" };
+        const juce::File& folder = scratch.folder;
     };
 }
 
@@ -559,18 +539,11 @@ TEST_F (RenderTool, DryWetZeroFromAStateGivesTheUndelayedInput)
 namespace
 {
     const juce::File factoryFolder { KESTRINE_FACTORY_PRESETS };
-
-    std::vector<kestrine::assets::FactoryPreset> presetTexts()
-    {
-        std::vector<kestrine::assets::FactoryPreset> presets;
-        EXPECT_TRUE (kestrine::assets::readFactoryPresets (juce::File (KESTRINE_SOURCE_DIR).getChildFile ("presets"), presets).wasOk());
-        return presets;
-    }
 }
 
 TEST (RenderPresets, FindsAFactoryPresetByNameOrAnyFileAndListsThem)
 {
-    const auto texts = presetTexts();
+    const auto texts = kestrine::test::factoryPresetTexts();
     const auto listed = listPresets (factoryFolder);
     ASSERT_EQ (listed.size(), texts.size());
 
@@ -682,7 +655,7 @@ TEST_F (RenderTool, PresetFilesOfAnotherPluginTruncatedOrBrokenAreRefusedAndChan
 
 TEST_F (RenderTool, APresetAppliesBeforeTheSettings)
 {
-    const auto texts = presetTexts();
+    const auto texts = kestrine::test::factoryPresetTexts();
     const auto fuzz = std::find_if (texts.begin(), texts.end(), [] (const auto& p) { return p.name == "Broken Fuzz"; });
     ASSERT_NE (fuzz, texts.end());
 
@@ -705,7 +678,7 @@ TEST_F (RenderTool, APresetAppliesBeforeTheSettings)
 // after --state and before --set, through the VST3 and the LV2 alike, by name or by file.
 TEST_F (RenderTool, PresetOptionsListAndApplyThroughEitherFormat)
 {
-    const auto texts = presetTexts();
+    const auto texts = kestrine::test::factoryPresetTexts();
     const auto listing = runTool ({ "--list-presets" });
     ASSERT_EQ (listing.exitCode, 0) << listing.output;
     juce::StringArray expectedLines;
@@ -799,7 +772,7 @@ TEST_F (RenderTool, DemoWritesItsInputOutputAndPicture)
     // wet changes the sound plainly, one at full dry would give the input back.
     juce::StringArray expected, renderings;
 
-    for (const auto& preset : presetTexts())
+    for (const auto& preset : kestrine::test::factoryPresetTexts())
     {
         expected.add (preset.name + ".wav");
         const auto rendered = read (demo.getChildFile ("presets").getChildFile (preset.name + ".wav"));

@@ -1,6 +1,7 @@
 #include "PluginHost.h"
 #include "PluginProcessor.h"
 #include "StateBlock.h"
+#include "StateBlockBuilders.h"
 #include "StateReader.h"
 #include "TestHelpers.h"
 
@@ -20,39 +21,10 @@ using namespace kestrine::test;
 
 namespace
 {
-    using Bytes = std::vector<std::uint8_t>;
-
-    const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
-
     constexpr std::array<const char*, 13> idsInCharacterOrder {
         "amplitude1", "amplitude2", "amplitude3", "backColor", "distortion", "drywet",
         "frequency1", "frequency2", "frequency3", "velocity", "wavelength1", "wavelength2", "wavelength3"
     };
-
-    /** A block around the text: magic number, N (the text's length unless given), text, zero. */
-    Bytes blockOf (const std::string& text, std::optional<std::int32_t> length = std::nullopt, bool terminated = true)
-    {
-        const auto n = static_cast<std::uint32_t> (length.value_or (static_cast<std::int32_t> (text.size())));
-        const auto header = kestrine::state::encodeHeader (n);
-        Bytes block (header.begin(), header.end());
-        block.insert (block.end(), text.begin(), text.end());
-
-        if (terminated)
-            block.push_back (0);
-
-        return block;
-    }
-
-    std::string entry (const std::string& id, const std::string& value)
-    {
-        return "<PARAM id=\"" + id + "\" value=\"" + value + "\"/>";
-    }
-
-    /** A document whose root holds the given entries. */
-    std::string documentWith (const std::string& entries, const std::string& root = "PARAMETERS")
-    {
-        return declaration + " <" + root + ">" + entries + "</" + root + ">";
-    }
 
     Bytes saved (CompressorAudioProcessor& processor)
     {

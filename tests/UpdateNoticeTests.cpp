@@ -633,10 +633,11 @@ namespace
 // it 0, 10 or 20 ms later and ends 0 to 5 ms after that, while its check is still starting up
 // or under way. A third of the runs also leave a check mid-request on a port that never
 // answers; a third open the editor of the built bundle, whose module is unloaded as they end.
+// 50 runs of each of the six variants: 300 children.
 TEST (UpdateNoticeExit, ProcessEndingRightAfterTheEditorClosedNeverCrashes)
 {
     const NeverAnsweringPort port;
-    constexpr int runsPerVariant = 34;
+    constexpr int runsPerVariant = 50;
 
     std::vector<std::vector<std::string>> runs;
 
