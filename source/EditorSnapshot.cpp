@@ -41,11 +41,6 @@ namespace kestrine
         return temporary.overwriteTargetFileWithTemporary();
     }
 
-    bool writeEditorSnapshot (CompressorAudioProcessorEditor& editor, const juce::File& pngFile)
-    {
-        return writePng (renderEditor (editor), pngFile);
-    }
-
     bool writeEditorSnapshot (CompressorAudioProcessor& processor, const juce::File& pngFile)
     {
         return writePng (renderEditor (processor), pngFile);

@@ -27,9 +27,7 @@ namespace kestrine
         Returns false when the file could not be written. */
     bool writePng (const juce::Image& image, const juce::File& pngFile);
 
-    /** Writes renderEditor's image (1x) as a PNG file, as writePng does. Message thread only. */
-    bool writeEditorSnapshot (CompressorAudioProcessorEditor& editor, const juce::File& pngFile);
-
-    /** As above, for a new editor made for the processor and closed again. */
+    /** Writes the image of a new editor made for the processor and closed again (1x) as a PNG
+        file, as writePng does. Message thread only. */
     bool writeEditorSnapshot (CompressorAudioProcessor& processor, const juce::File& pngFile);
 }

@@ -9,7 +9,6 @@ namespace kestrine::vstpreset
     {
         constexpr std::array<char, 4> fileTag { 'V', 'S', 'T', '3' };
         constexpr std::array<char, 4> listTag { 'L', 'i', 's', 't' };
-        constexpr std::size_t versionOffset = 4;
         constexpr std::size_t classIdOffset = 8;
         constexpr std::size_t listOffsetOffset = 40;
 
